@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace Vantor {
+
+/// Observer of one experiment run: start, every step, finish and failures.
+class IExperimentListener {
+ public:
+  virtual ~IExperimentListener() = default;
+  /// The experiment file loaded and the run begins.
+  virtual void onStart(const std::string& path, const std::tm* startTime,
+                       int type, int method) = 0;
+  /// The results file is written and the inputs are archived.
+  virtual void onFinish() = 0;
+  /// Step stepNumber (1-based) of count took stepTime seconds.
+  virtual void onStep(std::uint32_t stepNumber, std::uint32_t count,
+                      double stepTime, double averageTime) = 0;
+  /// Something failed; message may be empty.
+  virtual void onError(const std::string& message) = 0;
+};
+
+}  // namespace Vantor

@@ -1,0 +1,2 @@
+// Placeholder entry until the run exists.
+int main() { return 0; }

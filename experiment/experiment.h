@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/timer.h"
+#include "numerics/field.h"
+
+namespace Vantor {
+class IExperimentListener;
+}
+
+/// Plain reconstruction, or interferometry of two holograms.
+enum class ExperimentType : std::int32_t { Reconstruction = 0, DHI = 1 };
+/// The numerical reconstruction to use.
+enum class ReconstructionMethod : std::int32_t { Fresnel = 0, Convolution = 1 };
+/// Horizontal placement of the window cut from a hologram picture.
+enum class ClipType : std::int32_t { Left = 0, Center = 1, Right = 2 };
+
+/// One combination of optical parameters, lengths in the file's own unit.
+struct ParameterSet {
+  double wavelength = 0.0;
+  double angle = 0.0;  // radians
+  double zDistance = 0.0;
+  double ccdPixelDistance = 0.0;
+};
+
+/// How result pictures map values to grey levels.
+struct OutputOptions {
+  bool normalize = true;
+  double brightness = 1.0;
+};
+
+/// Most parameter sets one experiment may sweep; a larger product of list
+/// lengths fails the load instead of exhausting memory.
+inline constexpr std::size_t kMaxParameterSets = 1'000'000;
+
+/// The description of one experiment, and the object the run operates on.
+class Experiment {
+ public:
+  ExperimentType type = ExperimentType::Reconstruction;
+  ReconstructionMethod method = ReconstructionMethod::Fresnel;
+  std::string hologramPath;
+  std::string hologramPath2;
+  ClipType clipType = ClipType::Center;
+  std::int32_t preferredSize = 0;
+  Vantor::Timer stepTimer;
+  Vantor::Timer totalTimer;
+  std::vector<ParameterSet> parameterSets;
+  OutputOptions output;
+  /// Why the last `load` failed, for the user; empty after a success.
+  std::string loadError;
+
+  /// Reads the experiment file at path; false when it is not usable, with
+  /// the reason in loadError. Reports nothing itself.
+  bool load(const std::string& path);
+
+  /// Writes results.xml: run times and the table of parameter sets.
+  void saveResults(const std::string& path, double fullTime,
+                   double averageTime) const;
+
+  /// Runs the whole experiment described by the file at path.
+  void run(const std::string& path, Vantor::IExperimentListener* listener);
+
+  /// Reads one hologram picture into samples (left empty on failure, which
+  /// is then reported through the listener) and sets size.
+  void loadHologram(Vantor::IExperimentListener* listener,
+                    const std::string& path, RealField& samples,
+                    int& size) const;
+
+  /// Reconstructs one parameter set and writes its intensity picture.
+  void reconstructionStep(Vantor::IExperimentListener* listener, int index,
+                          const double* const* hologram, int n,
+                          double* const* intensity,
+                          double* const* phaseTangent,
+                          const ParameterSet& parameters,
+                          const OutputOptions& options,
+                          const std::string& directory) const;
+
+  /// Reconstructs both holograms of one parameter set and writes the two
+  /// intensity pictures and the interference phase picture.
+  void dhiStep(Vantor::IExperimentListener* listener, int index,
+               const double* const* hologram1, const double* const* hologram2,
+               int n, double* const* intensity1, double* const* intensity2,
+               double* const* phaseDifference, const ParameterSet& parameters,
+               const OutputOptions& options,
+               const std::string& directory) const;
+};

@@ -1,0 +1,53 @@
+#include "experiment/memory.h"
+
+#include <fstream>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include "numerics/reconstruction.h"
+
+namespace {
+
+constexpr std::size_t kSaturated = std::numeric_limits<std::size_t>::max();
+
+std::size_t saturatingAdd(std::size_t a, std::size_t b) {
+  return a > kSaturated - b ? kSaturated : a + b;
+}
+
+std::size_t saturatingTimes(std::size_t a, std::size_t factor) {
+  return factor != 0 && a > kSaturated / factor ? kSaturated : a * factor;
+}
+
+}  // namespace
+
+std::size_t runMemoryBytes(const Experiment& experiment, int n) {
+  const bool dhi = experiment.type == ExperimentType::DHI;
+  const bool convolution =
+      experiment.method == ReconstructionMethod::Convolution;
+  const std::size_t field = RealField::bytesFor(n);
+  const std::size_t holograms = saturatingTimes(field, dhi ? 2 : 1);
+  const std::size_t workArrays = saturatingTimes(field, dhi ? 3 : 2);
+  return saturatingAdd(
+      saturatingAdd(holograms, workArrays),
+      reconstructionScratchBytes(n, convolution, dhi));
+}
+
+std::optional<std::size_t> availableMemoryBytes() {
+  std::ifstream meminfo("/proc/meminfo");
+  std::string line;
+  const std::string key = "MemAvailable:";
+  while (std::getline(meminfo, line)) {
+    if (line.compare(0, key.size(), key) != 0) continue;
+    // "MemAvailable:   23012345 kB"
+    const unsigned long long kibibytes =
+        std::strtoull(line.c_str() + key.size(), nullptr, 10);
+    return saturatingTimes(static_cast<std::size_t>(kibibytes), 1024);
+  }
+  return std::nullopt;
+}
+
+bool runFitsInMemory(const Experiment& experiment, int n) {
+  const std::optional<std::size_t> available = availableMemoryBytes();
+  return !available || runMemoryBytes(experiment, n) <= *available;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "experiment/experiment.h"
+#include "numerics/field.h"
+
+// Hologram pictures in, result pictures out. Failures are written to the
+// given stream as one line each; nothing is printed.
+
+/// Whole-picture mode: the picture must be square; size becomes its width.
+bool loadSquareImage(const std::string& path, RealField& samples, int& size,
+                     std::ostream& stream);
+
+/// Clipped mode: an n x n window, centred vertically and placed horizontally
+/// by clipType; samples outside the picture are zero.
+bool loadClippedImage(const std::string& path, RealField& samples, int n,
+                      ClipType clipType, std::ostream& stream);
+
+/// Writes values as a 24-bit grey PNG at name + ".png"; false when the file
+/// could not be written.
+bool saveImage(const std::string& name, const double* const* values, int n,
+               OutputOptions options);

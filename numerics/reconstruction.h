@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+
+#include "numerics/field.h"
+
+// Reconstruction of recorded wave fields from hologram samples.
+//
+// Fields are passed as row tables of edge length n. Lengths (wavelength, z
+// distance, pixel pitch) are in one common unit; the angle is in radians.
+// Non-finite data reaching a transform raises alglib::ap_error; nothing here
+// catches it, and no output sample has been written at that point.
+
+/// Reconstructs by the discrete Fresnel transform. intensity may be null.
+void reconstructFresnel(const double* const* hologram, int n,
+                        double* const* intensity, double* const* phaseTangent,
+                        double wavelength, double angle, double zDistance,
+                        double ccdPixelDistance);
+
+/// Reconstructs by convolution with the free-space impulse response.
+/// intensity may be null.
+void reconstructConvolution(const double* const* hologram, int n,
+                            double* const* intensity,
+                            double* const* phaseTangent, double wavelength,
+                            double angle, double zDistance,
+                            double ccdPixelDistance);
+
+/// Reconstructs two holograms with one method and writes both intensities
+/// and the interference phase phi1 - phi2 in [0, 2 pi).
+void reconstructDhi(bool convolution, const double* const* hologram1,
+                    const double* const* hologram2, int n,
+                    double* const* intensity1, double* const* intensity2,
+                    double* const* phaseDifference, double wavelength,
+                    double angle, double zDistance, double ccdPixelDistance);
+
+/// Bytes one reconstruction call allocates for itself at edge n (its
+/// complex and real working fields), saturating instead of overflowing.
+std::size_t reconstructionScratchBytes(int n, bool convolution, bool dhi);
