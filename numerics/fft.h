@@ -1,0 +1,27 @@
+#pragma once
+
+#include "numerics/field.h"
+
+// Building blocks shared by both reconstruction methods.
+
+/// In-place 2-D DFT of an n x n field, columns first, then rows. Forward is
+/// unscaled; inverse carries 1 / n^2. Throws alglib::ap_error on non-finite
+/// data.
+void fft2d(Complex* const* field, int n, bool forward);
+
+/// Circular shift: sample (r, c) moves to ((r + rowShift) mod n,
+/// (c + columnShift) mod n). Both shifts are non-negative.
+void fftShift2d(Complex* const* field, int n, int rowShift, int columnShift);
+
+/// High-pass filter: each sample minus the sum of its in-field 3 x 3
+/// neighbourhood over 9. Returns the sum of the filtered samples.
+double subtractLocalMean(const double* const* hologram, int n,
+                         double* const* filtered);
+
+/// Reference-wave amplitude sqrt(sum / n^2) from subtractLocalMean's sum.
+double referenceAmplitude(double sum, int n);
+
+/// Tilted plane reference wave a_R exp(-i (2 pi / lambda) sin(angle) y_r),
+/// constant along each row.
+void fillReferenceWave(int n, Complex* const* field, double angle,
+                       double wavelength, double amplitude, double pitch);
