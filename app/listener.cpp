@@ -1,1 +1,111 @@
-// Placeholder until this part is written.
+#include <cmath>
+#include <cstdint>
+#include <iostream>
+#include <limits>
+#include <sstream>
+
+#include "app/experiment_listener.h"
+
+namespace {
+
+/// Truncates toward zero into the 32-bit range; NaN gives 0. A plain cast
+/// would be undefined for an estimate that does not fit.
+std::int32_t truncateToInt32(double value) {
+  if (std::isnan(value)) return 0;
+  constexpr double kMin = std::numeric_limits<std::int32_t>::min();
+  constexpr double kMax = std::numeric_limits<std::int32_t>::max();
+  if (value <= kMin) return std::numeric_limits<std::int32_t>::min();
+  if (value >= kMax) return std::numeric_limits<std::int32_t>::max();
+  return static_cast<std::int32_t>(value);
+}
+
+const char* methodWord(int method) {
+  switch (method) {
+    case 0:
+      return "Fresnel";
+    case 1:
+      return "Convolution";
+    default:
+      return "Undefined";
+  }
+}
+
+const char* typeWord(int type) {
+  switch (type) {
+    case 0:
+      return " reconstruction ";
+    case 1:
+      return " DHI ";
+    default:
+      return "Undefined ";
+  }
+}
+
+}  // namespace
+
+std::string formatRemaining(double remainingSeconds) {
+  std::ostringstream text;
+  const std::int32_t minutes = truncateToInt32(remainingSeconds / 60.0);
+  if (minutes != 0) {
+    text << minutes << "m. "
+         << truncateToInt32(remainingSeconds - minutes * 60.0) << "s.\n";
+  } else {
+    text << truncateToInt32(remainingSeconds) << "s.\n";
+  }
+  return text.str();
+}
+
+void ExperimentListener::onStart(const std::string& path,
+                                 const std::tm* /*startTime*/, int type,
+                                 int method) {
+  std::cout << methodWord(method) << typeWord(type) << "experiment (" << path
+            << ") is starting..." << std::endl;
+}
+
+void ExperimentListener::onFinish() {
+  std::cout << "The experiment has finished" << std::endl;
+}
+
+void ExperimentListener::onStep(std::uint32_t stepNumber, std::uint32_t count,
+                                double stepTime, double averageTime) {
+  // The difference is taken as a signed 32-bit number, as the step counter
+  // can never pass the count.
+  const auto stepsLeft = static_cast<std::int32_t>(count - stepNumber);
+  const double remaining = static_cast<double>(stepsLeft) * averageTime;
+  // No flush: a long sweep should not pay for a system call per step.
+  std::cout << "Step " << stepNumber << "/" << count << " completed ("
+            << stepTime << "s.). Remained ~" << formatRemaining(remaining);
+}
+
+void ExperimentListener::onError(const std::string& message) {
+  std::cerr << "Error: " << message << std::endl;
+}
+
+void ExperimentListener::onRunDirectory(const std::string& directory) {
+  std::cout << "Results go to " << directory << std::endl;
+}
+
+void ErrorCountingListener::onStart(const std::string& path,
+                                    const std::tm* startTime, int type,
+                                    int method) {
+  if (inner_) inner_->onStart(path, startTime, type, method);
+}
+
+void ErrorCountingListener::onFinish() {
+  if (inner_) inner_->onFinish();
+}
+
+void ErrorCountingListener::onStep(std::uint32_t stepNumber,
+                                   std::uint32_t count, double stepTime,
+                                   double averageTime) {
+  if (inner_) inner_->onStep(stepNumber, count, stepTime, averageTime);
+}
+
+void ErrorCountingListener::onError(const std::string& message) {
+  ++errors_;
+  if (inner_) inner_->onError(message);
+}
+
+void ErrorCountingListener::onRunDirectory(const std::string& directory) {
+  if (inner_) inner_->onRunDirectory(directory);
+}

@@ -20,6 +20,8 @@ class IExperimentListener {
                       double stepTime, double averageTime) = 0;
   /// Something failed; message may be empty.
   virtual void onError(const std::string& message) = 0;
+  /// Where the run writes its results; told once, right after onStart.
+  virtual void onRunDirectory(const std::string& /*directory*/) {}
 };
 
 }  // namespace Vantor

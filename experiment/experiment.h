@@ -72,8 +72,7 @@ class Experiment {
   /// Reconstructs one parameter set and writes its intensity picture.
   void reconstructionStep(Vantor::IExperimentListener* listener, int index,
                           const double* const* hologram, int n,
-                          double* const* intensity,
-                          double* const* phaseTangent,
+                          double* const* intensity, double* const* phaseTangent,
                           const ParameterSet& parameters,
                           const OutputOptions& options,
                           const std::string& directory) const;

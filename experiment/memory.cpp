@@ -1,7 +1,7 @@
 #include "experiment/memory.h"
 
-#include <fstream>
 #include <cstdlib>
+#include <fstream>
 #include <limits>
 #include <string>
 
@@ -28,9 +28,8 @@ std::size_t runMemoryBytes(const Experiment& experiment, int n) {
   const std::size_t field = RealField::bytesFor(n);
   const std::size_t holograms = saturatingTimes(field, dhi ? 2 : 1);
   const std::size_t workArrays = saturatingTimes(field, dhi ? 3 : 2);
-  return saturatingAdd(
-      saturatingAdd(holograms, workArrays),
-      reconstructionScratchBytes(n, convolution, dhi));
+  return saturatingAdd(saturatingAdd(holograms, workArrays),
+                       reconstructionScratchBytes(n, convolution, dhi));
 }
 
 std::optional<std::size_t> availableMemoryBytes() {

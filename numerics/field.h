@@ -49,6 +49,16 @@ class Field {
     }
   }
 
+  /// Like Field(n), but an allocation that fails gives an empty field
+  /// instead of an exception, for callers that report it themselves.
+  static Field tryCreate(int n) noexcept {
+    try {
+      return Field(n);
+    } catch (const std::bad_alloc&) {
+      return Field();
+    }
+  }
+
   Field(const Field&) = delete;
   Field& operator=(const Field&) = delete;
   Field(Field&& other) noexcept

@@ -1,0 +1,22 @@
+#include "numerics/failure.h"
+
+#include <ap.h>
+
+#include <exception>
+#include <new>
+
+std::string describeCurrentFailure() {
+  // Rethrowing is the only portable way to learn what the active exception
+  // is; every branch here returns, so nothing escapes.
+  try {
+    throw;
+  } catch (const alglib::ap_error& error) {
+    return error.msg;
+  } catch (const std::bad_alloc&) {
+    return "Not enough memory for the reconstruction";
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "Unknown failure";
+  }
+}
