@@ -29,14 +29,18 @@ class Field {
   Field() = default;
 
   /// Allocates the row table, then rows 0 to n - 1 in order, zero-filled.
-  /// Throws std::bad_alloc when n is negative or the byte count of the table
-  /// or a row does not fit the address range, so an impossible size fails
-  /// instead of wrapping round to a small allocation.
+  /// Throws std::bad_alloc when n is negative or the field's byte count
+  /// does not fit the address range, so an impossible size fails instead of
+  /// wrapping round to a small allocation.
   explicit Field(int n) {
     if (n < 0) throw std::bad_alloc();
+    // The whole field must fit the address range, not only each part:
+    // 2^31 - 1 rows of 2^31 - 1 doubles would otherwise start zero-filling
+    // a 16 GiB row table before the first row failed.
+    if (bytesFor(n) == std::numeric_limits<std::size_t>::max()) {
+      throw std::bad_alloc();
+    }
     const auto count = static_cast<std::size_t>(n);
-    checkedBytes(count, sizeof(T*));
-    checkedBytes(count, sizeof(T));
     table_ = std::make_unique<T*[]>(count);
     try {
       for (; size_ < n; ++size_) {
@@ -100,16 +104,12 @@ class Field {
     const auto count = static_cast<std::size_t>(n);
     const std::size_t max = std::numeric_limits<std::size_t>::max();
     if (count > max / sizeof(T) / count) return max;
-    return count * count * sizeof(T) + count * sizeof(T*);
+    const std::size_t rows = count * count * sizeof(T);
+    const std::size_t table = count * sizeof(T*);
+    return rows > max - table ? max : rows + table;
   }
 
  private:
-  static void checkedBytes(std::size_t count, std::size_t elementSize) {
-    if (count > std::numeric_limits<std::size_t>::max() / elementSize) {
-      throw std::bad_alloc();
-    }
-  }
-
   std::unique_ptr<T*[]> table_;
   int size_ = 0;
 };
