@@ -1,0 +1,334 @@
+// Runs the real holorecon executable in a scratch directory on pictures the
+// test makes, and checks what a user would look at: the run directory, the
+// pictures, results.xml, params, the console and the exit status.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/run.h"
+#include "images/images.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProgram = HOLORECON_BINARY_DIR "/app/holorecon";
+
+std::string readFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), {}};
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) result.push_back(line);
+  return result;
+}
+
+/// What one run of the program left behind.
+struct RunOutcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+  std::vector<fs::path> runDirectories;  // directories the run created
+};
+
+/// An experiment description to write as a file.
+struct ExperimentText {
+  std::string type = "Reconstruction";
+  std::string method = "Fresnel";
+  std::string hologram = "holo.png";
+  std::string hologram2;
+  int preferredSize = 0;
+  std::string zDistance = R"(<Single value="0.05"/>)";
+
+  std::string xml() const {
+    std::ostringstream text;
+    text << "<Experiment type=\"" << type << "\" method=\"" << method << "\">\n"
+         << "  <Hologram value=\"" << hologram << "\" value2=\"" << hologram2
+         << "\" preferredSize=\"" << preferredSize
+         << "\" clipType=\"Center\"/>\n"
+         << "  <Wavelength><Single value=\"532e-9\"/></Wavelength>\n"
+         << "  <Angle><Single value=\"0.02\"/></Angle>\n"
+         << "  <ZDistance>" << zDistance << "</ZDistance>\n"
+         << "  <CcdPixelDistance><Single "
+            "value=\"3.45e-6\"/></CcdPixelDistance>\n"
+         << "  <Output normalize=\"true\" brightness=\"1\"/>\n"
+         << "</Experiment>\n";
+    return text.str();
+  }
+};
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() /
+           ("holorecon_e2e_" + std::to_string(::getpid()) + "_" + info->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    if (!HasFailure()) fs::remove_all(dir_);
+  }
+
+  /// A noisy grey picture of n x n pixels; noise reconstructs to something
+  /// at every distance, which is all these runs need.
+  void writeHologram(const std::string& name, int n, unsigned seed = 1) {
+    std::mt19937 random(seed);
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(n) *
+                                     static_cast<std::size_t>(n));
+    for (auto& p : pixels) p = static_cast<std::uint8_t>(random() & 0xff);
+    fs::create_directories((dir_ / name).parent_path());
+    ASSERT_TRUE(saveGreyPng8((dir_ / name).string(), pixels.data(), n, n));
+  }
+
+  void writeText(const std::string& name, const std::string& text) {
+    fs::create_directories((dir_ / name).parent_path());
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+  }
+
+  std::set<fs::path> directories() const {
+    std::set<fs::path> result;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      if (entry.is_directory()) result.insert(entry.path());
+    }
+    return result;
+  }
+
+  RunOutcome run(const std::string& arguments) {
+    const std::set<fs::path> before = directories();
+    const std::string command = "cd '" + dir_.string() + "' && " + kProgram +
+                                " " + arguments + " >out.txt 2>err.txt";
+    const int raw = std::system(command.c_str());
+    RunOutcome outcome;
+    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    outcome.out = readFile(dir_ / "out.txt");
+    outcome.err = readFile(dir_ / "err.txt");
+    for (const fs::path& d : directories()) {
+      if (!before.count(d)) outcome.runDirectories.push_back(d);
+    }
+    return outcome;
+  }
+
+  fs::path dir_;
+};
+
+std::set<std::string> fileNames(const fs::path& directory) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+TEST_F(EndToEndTest, SweepsWriteOnePicturePerSetForBothMethods) {
+  for (const char* method : {"Fresnel", "Convolution"}) {
+    SCOPED_TRACE(method);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    writeHologram("holo.png", 32);
+    ExperimentText experiment;
+    experiment.method = method;
+    experiment.zDistance =
+        R"(<Range minVal="0.01" maxVal="0.03" step="0.01"/>)";
+    writeText("exp.xml", experiment.xml());
+
+    const RunOutcome outcome = run("exp.xml");
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    ASSERT_EQ(outcome.runDirectories.size(), 1u);
+    const fs::path runDir = outcome.runDirectories[0];
+    EXPECT_EQ(
+        fileNames(runDir),
+        (std::set<std::string>{"result_00.png", "result_01.png",
+                               "result_02.png", "results.xml", "params"}));
+    EXPECT_EQ(fileNames(runDir / "params"),
+              (std::set<std::string>{"holo.png", "exp.xml"}));
+    EXPECT_EQ(readFile(runDir / "params" / "exp.xml"), experiment.xml());
+
+    const std::string results = readFile(runDir / "results.xml");
+    EXPECT_NE(results.find("hologramsCount=\"3\""), std::string::npos);
+    EXPECT_NE(results.find("<ZDistance value=\"0.030000\" />"),
+              std::string::npos)
+        << "the range must reach its maximum";
+
+    const std::vector<std::string> out = lines(outcome.out);
+    ASSERT_EQ(out.size(), 6u) << outcome.out;
+    EXPECT_EQ(out[0],
+              std::string(method) +
+                  " reconstruction experiment (exp.xml) is starting...");
+    EXPECT_EQ(out[1], "Results go to " + runDir.filename().string());
+    EXPECT_EQ(out[2].rfind("Step 1/3 completed (", 0), 0u);
+    EXPECT_EQ(out[4].rfind("Step 3/3 completed (", 0), 0u);
+    EXPECT_NE(out[4].find("Remained ~0s."), std::string::npos);
+    EXPECT_EQ(out[5], "The experiment has finished");
+  }
+}
+
+TEST_F(EndToEndTest, DhiWritesThreePicturesPerStepAndArchivesBothHolograms) {
+  writeHologram("a/holo.png", 32, 1);
+  writeHologram("b/holo.png", 32, 2);
+  ExperimentText experiment;
+  experiment.type = "DHI";
+  experiment.method = "Convolution";
+  experiment.hologram = "a/holo.png";
+  experiment.hologram2 = "b/holo.png";
+  experiment.zDistance = R"(<Range minVal="0.01" maxVal="0.02" step="0.01"/>)";
+  writeText("holo.png", experiment.xml());  // a third file of the same name
+
+  const RunOutcome outcome = run("holo.png");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(outcome.runDirectories.size(), 1u);
+  const fs::path runDir = outcome.runDirectories[0];
+  EXPECT_EQ(fileNames(runDir),
+            (std::set<std::string>{
+                "result_00_intensity1.png", "result_00_intensity2.png",
+                "result_00_phaseDiff.png", "result_01_intensity1.png",
+                "result_01_intensity2.png", "result_01_phaseDiff.png",
+                "results.xml", "params"}));
+  // Three files called holo.png: all kept, in the order they were copied.
+  const fs::path params = runDir / "params";
+  EXPECT_EQ(fileNames(params),
+            (std::set<std::string>{"holo.png", "holo_2.png", "holo_3.png"}));
+  EXPECT_EQ(readFile(params / "holo.png"), readFile(dir_ / "a/holo.png"));
+  EXPECT_EQ(readFile(params / "holo_2.png"), readFile(dir_ / "b/holo.png"));
+  EXPECT_EQ(readFile(params / "holo_3.png"), experiment.xml());
+  EXPECT_EQ(lines(outcome.out)[0],
+            "Convolution DHI experiment (holo.png) is starting...");
+}
+
+TEST_F(EndToEndTest, DefaultFileIsReadAndExtraArgumentsIgnored) {
+  writeHologram("holo.png", 16);
+  writeText("experiment.xml", ExperimentText().xml());
+  RunOutcome outcome = run("");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(lines(outcome.out)[0],
+            "Fresnel reconstruction experiment (experiment.xml) is "
+            "starting...");
+
+  writeText("other.xml", ExperimentText().xml());
+  outcome = run("other.xml missing.xml --verbose");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(outcome.runDirectories.size(), 1u);
+  EXPECT_TRUE(fs::exists(outcome.runDirectories[0] / "params" / "other.xml"));
+}
+
+TEST_F(EndToEndTest, MissingExperimentFileFailsWithItsReason) {
+  const RunOutcome outcome = run("nothing.xml");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  const std::vector<std::string> err = lines(outcome.err);
+  ASSERT_EQ(err.size(), 2u) << outcome.err;
+  EXPECT_EQ(err[0], "Error: Can't load a experiment");
+  EXPECT_NE(err[1].find("nothing.xml"), std::string::npos) << err[1];
+  ASSERT_EQ(outcome.runDirectories.size(), 1u);
+  EXPECT_TRUE(fs::is_empty(outcome.runDirectories[0]));
+}
+
+TEST_F(EndToEndTest, HologramThatDoesNotLoadStopsTheRun) {
+  writeText("broken.png", "not a picture at all");
+  for (const char* picture : {"broken.png", "absent.png"}) {
+    ExperimentText experiment;
+    experiment.hologram = picture;
+    writeText("exp.xml", experiment.xml());
+    const RunOutcome outcome = run("exp.xml");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err.rfind("Error: The image couldn't be loaded\n", 0), 0u)
+        << outcome.err;
+    ASSERT_EQ(outcome.runDirectories.size(), 1u);
+    EXPECT_TRUE(fs::is_empty(outcome.runDirectories[0]));
+    EXPECT_EQ(lines(outcome.out).size(), 2u) << "start and directory only";
+  }
+}
+
+TEST_F(EndToEndTest, DhiHologramsOfDifferentSizesAreRefused) {
+  writeHologram("a.png", 16);
+  writeHologram("b.png", 32);
+  ExperimentText experiment;
+  experiment.type = "DHI";
+  experiment.hologram = "a.png";
+  experiment.hologram2 = "b.png";
+  writeText("exp.xml", experiment.xml());
+  const RunOutcome outcome = run("exp.xml");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "Error: The holograms must have the same size\n");
+}
+
+TEST_F(EndToEndTest, UnusableSetIsReportedAndTheSweepGoesOn) {
+  writeHologram("holo.png", 32);
+  ExperimentText experiment;
+  experiment.zDistance = R"(<Range minVal="0" maxVal="0.02" step="0.01"/>)";
+  writeText("exp.xml", experiment.xml());
+  const RunOutcome outcome = run("exp.xml");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err,
+            "Error: FFTC1DInv: A contains infinite or NAN values!\n");
+  ASSERT_EQ(outcome.runDirectories.size(), 1u);
+  const fs::path runDir = outcome.runDirectories[0];
+  EXPECT_EQ(fileNames(runDir),
+            (std::set<std::string>{"result_01.png", "result_02.png",
+                                   "results.xml", "params"}));
+  EXPECT_NE(readFile(runDir / "results.xml").find("hologramsCount=\"3\""),
+            std::string::npos);
+  EXPECT_EQ(lines(outcome.out).back(), "The experiment has finished");
+}
+
+TEST_F(EndToEndTest, RunsInTheSameSecondKeepSeparateDirectories) {
+  writeHologram("holo.png", 16);
+  writeText("exp.xml", ExperimentText().xml());
+  // Take the names of this second and the next few, as an earlier run
+  // started in the same second would have.
+  const std::time_t now = std::time(nullptr);
+  std::set<std::string> taken;
+  for (std::time_t t = now; t < now + 5; ++t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    taken.insert(runDirectoryName(local));
+    fs::create_directory(dir_ / runDirectoryName(local));
+    std::ofstream(dir_ / runDirectoryName(local) / "results.xml") << "first";
+  }
+  const RunOutcome outcome = run("exp.xml");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(outcome.runDirectories.size(), 1u);
+  const std::string name = outcome.runDirectories[0].filename().string();
+  EXPECT_EQ(name.substr(name.size() - 2), "_2");
+  EXPECT_TRUE(taken.count(name.substr(0, name.size() - 2)));
+  for (const std::string& t : taken) {
+    EXPECT_EQ(readFile(dir_ / t / "results.xml"), "first");
+  }
+}
+
+TEST_F(EndToEndTest, RealHologramReconstructs) {
+  const fs::path die = HOLORECON_SOURCE_DIR "/../shared/data/pydhm/die_1.jpg";
+  if (!fs::exists(die)) GTEST_SKIP() << "no recorded holograms at " << die;
+  ExperimentText experiment;
+  experiment.hologram = die.string();
+  experiment.zDistance = R"(<Single value="0.30"/>)";
+  std::string xml = experiment.xml();
+  xml.replace(xml.find("532e-9"), 6, "632.8e-9");
+  xml.replace(xml.find("3.45e-6"), 7, "7e-6");
+  writeText("die.xml", xml);
+  const RunOutcome outcome = run("die.xml");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(outcome.runDirectories.size(), 1u);
+  EXPECT_TRUE(fs::exists(outcome.runDirectories[0] / "result_00.png"));
+  EXPECT_TRUE(fs::exists(outcome.runDirectories[0] / "params" / "die_1.jpg"));
+}
+
+}  // namespace
