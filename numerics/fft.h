@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "numerics/field.h"
 
 // Building blocks shared by both reconstruction methods.
@@ -25,3 +27,8 @@ double referenceAmplitude(double sum, int n);
 /// constant along each row.
 void fillReferenceWave(int n, Complex* const* field, double angle,
                        double wavelength, double amplitude, double pitch);
+
+/// The value of each row of that reference wave, rows 0 to n - 1 (the wave is
+/// constant along a row).
+std::vector<Complex> referenceWaveRows(int n, double angle, double wavelength,
+                                       double amplitude, double pitch);

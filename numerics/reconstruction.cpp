@@ -1,15 +1,303 @@
 #include "numerics/reconstruction.h"
 
+#include <cmath>
+#include <cstring>
 #include <limits>
+#include <numbers>
+#include <vector>
+
+#include "numerics/fft.h"
+
+// Both reconstructions are written for speed while keeping the arithmetic of
+// the plain per-sample formulas to rounding:
+// - exp(i s (x^2 + y^2)) = exp(i s x^2) exp(i s y^2): the quadratic phase
+//   factors and the image-plane factor cost 2n trig calls, not n^2;
+// - the impulse response depends on x^2 + y^2 only, so one octant of it is
+//   computed and mirrored;
+// - the centring shift is folded into the final pass that writes the
+//   outputs, saving a pass over the field.
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kTwoPi = 6.283185307179586;
+
+std::size_t index(int i) { return static_cast<std::size_t>(i); }
+
+Complex times(Complex a, Complex b) {
+  return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+}
+
+void sinCos(double x, double* s, double* c) {
+#if defined(__GLIBC__)
+  ::sincos(x, s, c);
+#else
+  *s = std::sin(x);
+  *c = std::cos(x);
+#endif
+}
+
+Complex unitPhase(double phi) {
+  Complex value;
+  sinCos(phi, &value.im, &value.re);
+  return value;
+}
+
+struct Optics {
+  double wavelength;
+  double angle;
+  double zDistance;
+  double pitch;
+};
+
+// exp(i s x_j^2) for the centred hologram-plane coordinates
+// x_j = j * pitch - (n - 1) / 2 * pitch, j = 0 .. n - 1.
+std::vector<Complex> hologramPlaneAxis(int n, double pitch, double s) {
+  const double x0 = -0.5 * (n - 1) * pitch;
+  std::vector<Complex> axis(index(n));
+  for (int j = 0; j < n; ++j) {
+    const double x = j * pitch + x0;
+    axis[index(j)] = unitPhase(x * x * s);
+  }
+  return axis;
+}
+
+// exp(i m (k_j / length)^2) for the integer image-plane indices
+// k_j = j + k0 with k0 = -((n - 1) / 2). Example: n = 4 gives k0 = -1 and
+// indices -1, 0, 1, 2, so the factor is centred on column 1 = n / 2 - 1.
+std::vector<Complex> imagePlaneAxis(int n, double length, double m) {
+  const int k0 = -((n - 1) / 2);
+  std::vector<Complex> axis(index(n));
+  for (int j = 0; j < n; ++j) {
+    const double k = (j + k0) / length;
+    axis[index(j)] = unitPhase(k * k * m);
+  }
+  return axis;
+}
+
+// Writes one output row from the reconstructed samples u.
+void writeRow(const Complex* u, int n, double* intensity, double* phase,
+              PhaseOutput kind) {
+  if (intensity != nullptr) {
+    for (int c = 0; c < n; ++c) {
+      intensity[c] = u[c].im * u[c].im + u[c].re * u[c].re;
+    }
+  }
+  if (kind == PhaseOutput::tangent) {
+    for (int c = 0; c < n; ++c) phase[c] = u[c].im / u[c].re;
+  } else {
+    for (int c = 0; c < n; ++c) phase[c] = std::atan2(u[c].im, u[c].re);
+  }
+}
+
+// Row r of the field centred by shifting both directions by n / 2: output
+// sample (r, c) is field sample ((r - n / 2) mod n, (c - n / 2) mod n).
+// Example: n = 5 shifts by 2, so output row 0 is field row 3 and its first
+// columns are field columns 3, 4, 0, 1, 2.
+void centredRow(Complex* const* field, int n, int r, Complex* out) {
+  const int shift = n / 2;
+  const Complex* source = field[(r + n - shift) % n];
+  const int tail = n - shift;
+  std::memcpy(out, source + tail, index(shift) * sizeof(Complex));
+  std::memcpy(out + shift, source, index(tail) * sizeof(Complex));
+}
+
+// Filtered hologram times the reference wave, the start of both methods.
+// Returns the reference wave's row values.
+std::vector<Complex> prepare(const double* const* hologram, int n,
+                             RealField& filtered, const Optics& optics) {
+  const double sum = subtractLocalMean(hologram, n, filtered.rows());
+  return referenceWaveRows(n, optics.angle, optics.wavelength,
+                           referenceAmplitude(sum, n), optics.pitch);
+}
+
+void runFresnel(const double* const* hologram, int n, double* const* intensity,
+                double* const* phase, PhaseOutput kind, const Optics& optics) {
+  ComplexField work(n);
+  RealField filtered(n);
+  const std::vector<Complex> reference = prepare(hologram, n, filtered, optics);
+
+  const double lz = optics.wavelength * optics.zDistance;
+  const std::vector<Complex> axis =
+      hologramPlaneAxis(n, optics.pitch, -kPi / lz);
+  for (int r = 0; r < n; ++r) {
+    const Complex rowFactor = times(reference[index(r)], axis[index(r)]);
+    const double* b = filtered[r];
+    Complex* w = work[r];
+    for (int c = 0; c < n; ++c) {
+      const Complex factor = times(rowFactor, axis[index(c)]);
+      w[c] = {factor.re * b[c], factor.im * b[c]};
+    }
+  }
+
+  fft2d(work.rows(), n, false);
+
+  // F = (i / (lambda z)) exp(-i t0) exp(i psi) with t0 = -(2 pi / lambda) z;
+  // the constant goes into the row factor.
+  const double length = (n - 1) * optics.pitch + optics.pitch;
+  const std::vector<Complex> image =
+      imagePlaneAxis(n, length, -kPi * optics.wavelength * optics.zDistance);
+  const double t0 = -(2.0 * kPi / optics.wavelength) * optics.zDistance;
+  const double g = 1.0 / lz;
+  const Complex constant = {std::sin(t0) * g, std::cos(t0) * g};
+  std::vector<Complex> row(index(n));
+  for (int r = 0; r < n; ++r) {
+    centredRow(work.rows(), n, r, row.data());
+    const Complex rowFactor = times(constant, image[index(r)]);
+    for (int c = 0; c < n; ++c) {
+      row[index(c)] = times(row[index(c)], times(rowFactor, image[index(c)]));
+    }
+    writeRow(row.data(), n, intensity ? intensity[r] : nullptr, phase[r], kind);
+  }
+}
+
+// The free-space impulse response G = (i / (lambda rho)) exp(-i k rho),
+// rho = sqrt(x_c^2 + y_r^2 + z^2), centred on index (n - 1) / 2. It depends
+// on x^2 + y^2 only, so the octant 0 <= r <= c < h of the top-left quadrant
+// is computed and mirrored. Example: n = 5, h = 3: (0, 1) is computed and
+// copied to (1, 0), then across the centre column to (0, 3) and (1, 4), then
+// across the centre row to rows 4 and 3.
+void fillKernel(Complex* const* kernel, int n, const Optics& optics) {
+  const int h = (n + 1) / 2;
+  const double x0 = -0.5 * (n - 1) * optics.pitch;
+  std::vector<double> square(index(h));
+  for (int j = 0; j < h; ++j) {
+    const double x = j * optics.pitch + x0;
+    square[index(j)] = x * x;
+  }
+  const double k = 2.0 * kPi / optics.wavelength;
+  const double z2 = optics.zDistance * optics.zDistance;
+  for (int r = 0; r < h; ++r) {
+    for (int c = r; c < h; ++c) {
+      const double rho = std::sqrt(square[index(c)] + square[index(r)] + z2);
+      const double scale = optics.wavelength * rho;
+      double s = 0.0;
+      double co = 0.0;
+      sinCos(k * rho, &s, &co);
+      kernel[r][c] = {s / scale, co / scale};
+      kernel[c][r] = kernel[r][c];
+    }
+  }
+  for (int r = 0; r < h; ++r) {
+    for (int c = 0; c < n - h; ++c) kernel[r][n - 1 - c] = kernel[r][c];
+  }
+  for (int r = 0; r < n - h; ++r) {
+    std::memcpy(kernel[n - 1 - r], kernel[r], index(n) * sizeof(Complex));
+  }
+}
+
+void runConvolution(const double* const* hologram, int n,
+                    double* const* intensity, double* const* phase,
+                    PhaseOutput kind, const Optics& optics) {
+  ComplexField work(n);
+  ComplexField kernel(n);
+  RealField filtered(n);
+  const std::vector<Complex> reference = prepare(hologram, n, filtered, optics);
+  for (int r = 0; r < n; ++r) {
+    const Complex wave = reference[index(r)];
+    const double* b = filtered[r];
+    Complex* w = work[r];
+    for (int c = 0; c < n; ++c) w[c] = {wave.re * b[c], wave.im * b[c]};
+  }
+  fft2d(work.rows(), n, true);
+
+  fillKernel(kernel.rows(), n, optics);
+  fft2d(kernel.rows(), n, true);
+
+  for (int r = 0; r < n; ++r) {
+    Complex* w = work[r];
+    const Complex* g = kernel[r];
+    for (int c = 0; c < n; ++c) w[c] = times(w[c], g[c]);
+  }
+  fft2d(work.rows(), n, false);
+
+  std::vector<Complex> row(index(n));
+  for (int r = 0; r < n; ++r) {
+    centredRow(work.rows(), n, r, row.data());
+    writeRow(row.data(), n, intensity ? intensity[r] : nullptr, phase[r], kind);
+  }
+}
+
+}  // namespace
+
+void reconstructFresnel(const double* const* hologram, int n,
+                        double* const* intensity, double* const* phase,
+                        PhaseOutput kind, double wavelength, double angle,
+                        double zDistance, double ccdPixelDistance) {
+  runFresnel(hologram, n, intensity, phase, kind,
+             {wavelength, angle, zDistance, ccdPixelDistance});
+}
+
+void reconstructFresnel(const double* const* hologram, int n,
+                        double* const* intensity, double* const* phaseTangent,
+                        double wavelength, double angle, double zDistance,
+                        double ccdPixelDistance) {
+  runFresnel(hologram, n, intensity, phaseTangent, PhaseOutput::tangent,
+             {wavelength, angle, zDistance, ccdPixelDistance});
+}
+
+void reconstructConvolution(const double* const* hologram, int n,
+                            double* const* intensity, double* const* phase,
+                            PhaseOutput kind, double wavelength, double angle,
+                            double zDistance, double ccdPixelDistance) {
+  runConvolution(hologram, n, intensity, phase, kind,
+                 {wavelength, angle, zDistance, ccdPixelDistance});
+}
+
+void reconstructConvolution(const double* const* hologram, int n,
+                            double* const* intensity,
+                            double* const* phaseTangent, double wavelength,
+                            double angle, double zDistance,
+                            double ccdPixelDistance) {
+  runConvolution(hologram, n, intensity, phaseTangent, PhaseOutput::tangent,
+                 {wavelength, angle, zDistance, ccdPixelDistance});
+}
+
+double interferencePhase(double phase1, double phase2) {
+  double d = phase1 - phase2;
+  if (d < 0.0) d += kTwoPi;
+  // A tiny negative difference rounds up to 2 pi itself, which is 0.
+  if (d >= kTwoPi) d = 0.0;
+  return d;
+}
+
+void reconstructDhi(bool convolution, const double* const* hologram1,
+                    const double* const* hologram2, int n,
+                    double* const* intensity1, double* const* intensity2,
+                    double* const* phaseDifference, double wavelength,
+                    double angle, double zDistance, double ccdPixelDistance) {
+  // Full-quadrant phases, not tangents: a tangent cannot tell phi from
+  // phi + pi, which puts the difference off by pi wherever the two real
+  // parts differ in sign.
+  RealField phase1(n);
+  const Optics optics{wavelength, angle, zDistance, ccdPixelDistance};
+  const auto reconstruct = convolution ? runConvolution : runFresnel;
+  reconstruct(hologram1, n, intensity1, phase1.rows(), PhaseOutput::wrapped,
+              optics);
+  // The second phase goes straight into the output and is replaced there.
+  reconstruct(hologram2, n, intensity2, phaseDifference, PhaseOutput::wrapped,
+              optics);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      phaseDifference[i][j] =
+          interferencePhase(phase1[i][j], phaseDifference[i][j]);
+    }
+  }
+}
 
 std::size_t reconstructionScratchBytes(int n, bool convolution, bool dhi) {
   constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
   const std::size_t complexField = ComplexField::bytesFor(n);
   const std::size_t realField = RealField::bytesFor(n);
   // Fresnel: a working field and the filtered hologram; Convolution adds
-  // the kernel field; interferometry keeps the first phase besides.
+  // the kernel field; interferometry keeps the first phase besides. The
+  // line-sized buffers (transform block and plan, factor tables, one output
+  // row) stay below 64 rows of complex samples.
+  const std::size_t lines =
+      n <= 0 ? 0 : ComplexField::bytesFor(1) * 64 * static_cast<std::size_t>(n);
   std::size_t fields[] = {complexField, realField,
-                          convolution ? complexField : 0, dhi ? realField : 0};
+                          convolution ? complexField : 0, dhi ? realField : 0,
+                          lines};
   std::size_t total = 0;
   for (const std::size_t bytes : fields) {
     total = bytes > kMax - total ? kMax : total + bytes;

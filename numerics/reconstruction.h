@@ -25,8 +25,34 @@ void reconstructConvolution(const double* const* hologram, int n,
                             double angle, double zDistance,
                             double ccdPixelDistance);
 
+/// What a reconstruction writes into its phase field.
+enum class PhaseOutput {
+  /// U_im / U_re, the quotient as computed (infinite or NaN where U_re is 0).
+  tangent,
+  /// atan2(U_im, U_re) in [-pi, pi], which keeps the quadrant.
+  wrapped,
+};
+
+/// reconstructFresnel with a choice of phase output.
+void reconstructFresnel(const double* const* hologram, int n,
+                        double* const* intensity, double* const* phase,
+                        PhaseOutput kind, double wavelength, double angle,
+                        double zDistance, double ccdPixelDistance);
+
+/// reconstructConvolution with a choice of phase output.
+void reconstructConvolution(const double* const* hologram, int n,
+                            double* const* intensity, double* const* phase,
+                            PhaseOutput kind, double wavelength, double angle,
+                            double zDistance, double ccdPixelDistance);
+
+/// Interference phase of two wrapped phases: phase1 - phase2 reduced to
+/// [0, 2 pi). Example: pi / 4 and -pi / 4 give pi / 2; -pi / 4 and pi / 4
+/// give 3 pi / 2.
+double interferencePhase(double phase1, double phase2);
+
 /// Reconstructs two holograms with one method and writes both intensities
-/// and the interference phase phi1 - phi2 in [0, 2 pi).
+/// and the interference phase phi1 - phi2 in [0, 2 pi), formed from the
+/// wrapped phases of the two reconstructed fields.
 void reconstructDhi(bool convolution, const double* const* hologram1,
                     const double* const* hologram2, int n,
                     double* const* intensity1, double* const* intensity2,
