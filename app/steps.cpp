@@ -36,12 +36,15 @@ void Experiment::reconstructionStep(Vantor::IExperimentListener* listener,
                                     const ParameterSet& parameters,
                                     const OutputOptions& options,
                                     const std::string& directory) const {
-  const auto reconstruct = method == ReconstructionMethod::Convolution
-                               ? reconstructConvolution
-                               : reconstructFresnel;
-  reconstruct(hologram, n, intensity, phaseTangent, parameters.wavelength,
-              parameters.angle, parameters.zDistance,
-              parameters.ccdPixelDistance);
+  if (method == ReconstructionMethod::Convolution) {
+    reconstructConvolution(hologram, n, intensity, phaseTangent,
+                           parameters.wavelength, parameters.angle,
+                           parameters.zDistance, parameters.ccdPixelDistance);
+  } else {
+    reconstructFresnel(hologram, n, intensity, phaseTangent,
+                       parameters.wavelength, parameters.angle,
+                       parameters.zDistance, parameters.ccdPixelDistance);
+  }
   savePicture(listener, baseName(directory, index), intensity, n, options);
 }
 
