@@ -1,13 +1,14 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 
-// A directory of its own under the system's temporary directory, removed
-// with everything in it at the end of the test.
+// A fresh directory under the system's temporary directory, removed with
+// its contents at the end of the test.
 class TempDir {
  public:
   TempDir() {
@@ -22,10 +23,7 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
-  std::string file(const std::string& name) const {
-    return (path_ / name).string();
-  }
-
+  std::string file(const std::string& name) const { return path_ / name; }
   std::string write(const std::string& name, const std::string& bytes) const {
     std::ofstream(file(name), std::ios::binary) << bytes;
     return file(name);
@@ -40,24 +38,26 @@ inline std::string readFile(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// A complete, valid experiment file, one member per element, so that a test
-// can break exactly one of them.
-struct ExperimentText {
-  std::string root = R"(type="Reconstruction" method="Fresnel")";
-  std::string hologram =
-      R"(<Hologram value="h.bmp" preferredSize="512" clipType="Center"/>)";
-  std::string wavelength =
-      R"(<Wavelength><Single value="6.328e-7"/></Wavelength>)";
-  std::string angle = R"(<Angle><Single value="0"/></Angle>)";
-  std::string zDistance =
-      R"(<ZDistance><Range minVal="0.25" maxVal="1.0" step="0.25"/></ZDistance>)";
-  std::string ccdPixelDistance =
-      R"(<CcdPixelDistance><Single value="6.7e-6"/></CcdPixelDistance>)";
-  std::string output = R"(<Output normalize="true" brightness="1.5"/>)";
+// A complete experiment file with four parameter sets.
+inline const std::string kGoodExperiment =
+    R"(<?xml version="1.0"?>
+<Experiment type="Reconstruction" method="Fresnel">
+  <Hologram value="h.bmp" preferredSize="512" clipType="Center"/>
+  <Wavelength><Single value="6.328e-7"/></Wavelength>
+  <Angle><Single value="0"/></Angle>
+  <ZDistance><Range minVal="0.25" maxVal="1.0" step="0.25"/></ZDistance>
+  <CcdPixelDistance><Single value="6.7e-6"/></CcdPixelDistance>
+  <Output normalize="true" brightness="1.5"/>
+</Experiment>
+)";
 
-  std::string text() const {
-    return "<?xml version=\"1.0\"?>\n<Experiment " + root + ">\n" + hologram +
-           wavelength + angle + zDistance + ccdPixelDistance + output +
-           "\n</Experiment>\n";
+// text with the first occurrence of from replaced by to.
+inline std::string edited(std::string text, const std::string& from,
+                          const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at == std::string::npos) {
+    ADD_FAILURE() << "no " << from << " to edit";
+    return text;
   }
-};
+  return text.replace(at, from.size(), to);
+}
