@@ -35,6 +35,7 @@ TEST(LoadHologram, ModesReportsAndSizes) {
   };
   const Case cases[] = {
       {"whole square picture", 32, 32, 0, 32, nullptr},
+      {"smallest square picture", 2, 2, 0, 2, nullptr},
       {"right-aligned window", 64, 48, 16, 16, nullptr},
       {"not square", 64, 48, 0, -7, "The image must be square\n"},
       {"missing", 0, 0, 0, -7, "The image couldn't be loaded\n"},
