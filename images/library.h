@@ -2,6 +2,7 @@
 
 #include <FreeImage.h>
 
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -45,6 +46,10 @@ using Picture = std::unique_ptr<FIBITMAP, PictureUnloader>;
 /// Writes a failed load to stream: the fixed text on its own line, then the
 /// library's explanation, when it gave one, as a "Detail: " line.
 void reportLoadFailure(std::ostream& stream);
+
+/// Largest decoded picture, in bytes, that is read at all: 1 GiB holds a
+/// 16-bit colour picture of 170 million pixels, beyond any camera's.
+inline constexpr std::uint64_t kMaxPictureBytes = std::uint64_t{1} << 30;
 
 /// Opens the picture at path, format by content and then by file name;
 /// null, with the failure written to stream, when it cannot be read or its
