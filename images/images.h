@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -22,3 +23,10 @@ bool loadClippedImage(const std::string& path, RealField& samples, int n,
 /// could not be written.
 bool saveImage(const std::string& name, const double* const* values, int n,
                OutputOptions options);
+
+/// Writes an 8-bit grey PNG (palette-free greyscale) at path; row 0 of
+/// pixels is the picture's bottom line. pixels holds width * height bytes,
+/// row-major. False when the arguments are empty or the file could not be
+/// written.
+bool saveGreyPng8(const std::string& path, const std::uint8_t* pixels,
+                  int width, int height);

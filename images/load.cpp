@@ -1,1 +1,238 @@
-// Placeholder until this part is written.
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <utility>
+
+#include "images/images.h"
+#include "images/library.h"
+#include "images/picture.h"
+
+namespace {
+
+/// Red of the palette colour at index; every palette FreeImage allocates
+/// has all 2^bpp entries, so any index of the picture is inside it.
+double paletteRed(const RGBQUAD* palette, unsigned index) {
+  return palette[index].rgbRed;
+}
+
+/// Fills out[0 .. count) from line y, pixels xBegin onwards, through the
+/// scanline: the bytes as FreeImage stores them, with the same red values
+/// its per-pixel accessors give.
+void readLine(FIBITMAP* picture, int y, int xBegin, int count, double* out) {
+  const BYTE* line = FreeImage_GetScanLine(picture, y);
+  const auto at = [xBegin](int i) {
+    return static_cast<std::size_t>(xBegin + i);
+  };
+  const RGBQUAD* palette = FreeImage_GetPalette(picture);
+  switch (FreeImage_GetImageType(picture)) {
+    case FIT_BITMAP:
+      switch (FreeImage_GetBPP(picture)) {
+        case 1:
+          // Eight pixels a byte, the leftmost in the highest bit.
+          for (int i = 0; i < count; ++i) {
+            const std::size_t x = at(i);
+            const unsigned bit = (line[x >> 3] >> (7 - (x & 7))) & 1U;
+            out[i] = paletteRed(palette, bit);
+          }
+          return;
+        case 4:
+          // Two pixels a byte, the left one in the high nibble.
+          for (int i = 0; i < count; ++i) {
+            const std::size_t x = at(i);
+            const unsigned byte = line[x >> 1];
+            out[i] =
+                paletteRed(palette, (x & 1) != 0 ? byte & 0x0FU : byte >> 4);
+          }
+          return;
+        case 8:
+          for (int i = 0; i < count; ++i)
+            out[i] = paletteRed(palette, line[at(i)]);
+          return;
+        case 16: {
+          const bool is565 = FreeImage_GetRedMask(picture) == FI16_565_RED_MASK;
+          const unsigned mask = is565 ? FI16_565_RED_MASK : FI16_555_RED_MASK;
+          const unsigned shift =
+              is565 ? FI16_565_RED_SHIFT : FI16_555_RED_SHIFT;
+          const auto* pixels = reinterpret_cast<const WORD*>(line);
+          for (int i = 0; i < count; ++i) {
+            // Five bits of red widened to 0..255 as FreeImage does it.
+            const unsigned red5 = (pixels[at(i)] & mask) >> shift;
+            out[i] = static_cast<double>(red5 * 0xFFU / 0x1FU);
+          }
+          return;
+        }
+        default: {
+          const std::size_t step = FreeImage_GetBPP(picture) / 8;  // 3 or 4
+          for (int i = 0; i < count; ++i) {
+            out[i] = line[at(i) * step + FI_RGBA_RED];
+          }
+          return;
+        }
+      }
+    case FIT_UINT16: {
+      const auto* pixels = reinterpret_cast<const WORD*>(line);
+      for (int i = 0; i < count; ++i) out[i] = pixels[at(i)] * 255.0 / 65535.0;
+      return;
+    }
+    case FIT_RGB16: {
+      const auto* pixels = reinterpret_cast<const FIRGB16*>(line);
+      for (int i = 0; i < count; ++i)
+        out[i] = pixels[at(i)].red * 255.0 / 65535.0;
+      return;
+    }
+    case FIT_RGBA16: {
+      const auto* pixels = reinterpret_cast<const FIRGBA16*>(line);
+      for (int i = 0; i < count; ++i)
+        out[i] = pixels[at(i)].red * 255.0 / 65535.0;
+      return;
+    }
+    case FIT_FLOAT: {
+      const auto* pixels = reinterpret_cast<const float*>(line);
+      for (int i = 0; i < count; ++i) {
+        out[i] = static_cast<double>(pixels[at(i)]) * 255.0;
+      }
+      return;
+    }
+    case FIT_RGBF: {
+      const auto* pixels = reinterpret_cast<const FIRGBF*>(line);
+      for (int i = 0; i < count; ++i) {
+        out[i] = static_cast<double>(pixels[at(i)].red) * 255.0;
+      }
+      return;
+    }
+    case FIT_RGBAF: {
+      const auto* pixels = reinterpret_cast<const FIRGBAF*>(line);
+      for (int i = 0; i < count; ++i) {
+        out[i] = static_cast<double>(pixels[at(i)].red) * 255.0;
+      }
+      return;
+    }
+    default:
+      return;  // refused by canSample before any line is read
+  }
+}
+
+/// The same as readLine through one FreeImage call per pixel, where
+/// FreeImage has such a call (bitmaps of up to 32 bits).
+void readLinePerPixel(FIBITMAP* picture, int y, int xBegin, int count,
+                      double* out) {
+  if (FreeImage_GetImageType(picture) != FIT_BITMAP) {
+    readLine(picture, y, xBegin, count, out);
+    return;
+  }
+  const auto uy = static_cast<unsigned>(y);
+  const bool palette = FreeImage_GetBPP(picture) <= 8;
+  for (int i = 0; i < count; ++i) {
+    const auto x = static_cast<unsigned>(xBegin + i);
+    if (palette) {
+      BYTE index = 0;
+      FreeImage_GetPixelIndex(picture, x, uy, &index);
+      out[i] = paletteRed(FreeImage_GetPalette(picture), index);
+    } else {
+      RGBQUAD colour{};
+      FreeImage_GetPixelColor(picture, x, uy, &colour);
+      out[i] = colour.rgbRed;
+    }
+  }
+}
+
+/// Copies the part of the window that lies on the picture; the rest of
+/// the zero-filled field stays zero.
+///
+/// Row r is line y0 + r and column c is pixel x0 + c, so the columns on the
+/// picture are c from max(0, -x0) to min(n, width - x0). Example: width 200,
+/// n 256, x0 -56 gives c = 56 .. 255 (x = 0 .. 199); width 640, n 256,
+/// x0 384 gives c = 0 .. 255 (x = 384 .. 639).
+void copyWindow(FIBITMAP* picture, const RealField& samples, int x0, int y0,
+                PixelAccess access) {
+  const std::int64_t width = FreeImage_GetWidth(picture);
+  const std::int64_t height = FreeImage_GetHeight(picture);
+  const std::int64_t n = samples.size();
+  const std::int64_t cBegin = std::max<std::int64_t>(0, -std::int64_t{x0});
+  const std::int64_t cEnd = std::min<std::int64_t>(n, width - x0);
+  if (cBegin >= cEnd) return;
+  const std::int64_t rBegin = std::max<std::int64_t>(0, -std::int64_t{y0});
+  const std::int64_t rEnd = std::min<std::int64_t>(n, height - y0);
+  for (std::int64_t r = rBegin; r < rEnd; ++r) {
+    const auto y = static_cast<int>(y0 + r);
+    const auto xBegin = static_cast<int>(x0 + cBegin);
+    const auto count = static_cast<int>(cEnd - cBegin);
+    double* out = samples[static_cast<int>(r)] + cBegin;
+    if (access == PixelAccess::PerPixel) {
+      readLinePerPixel(picture, y, xBegin, count, out);
+    } else {
+      readLine(picture, y, xBegin, count, out);
+    }
+  }
+}
+
+bool fail(std::ostream& stream, const char* message) {
+  stream << message << std::endl;
+  return false;
+}
+
+}  // namespace
+
+bool readSamples(FIBITMAP* picture, RealField& samples, int n, int x0, int y0,
+                 std::ostream& stream, const FitsInMemory& fits,
+                 PixelAccess access) {
+  const unsigned width = FreeImage_GetWidth(picture);
+  const unsigned height = FreeImage_GetHeight(picture);
+  if (width == 1 || height == 1) {
+    return fail(stream, "The image size couldn't be 1");
+  }
+  if (!canSample(picture)) return fail(stream, "The image couldn't be loaded");
+  if (n <= 0) return fail(stream, "The preferred size must be positive");
+  if (fits && !fits(n)) {
+    return fail(stream, "Not enough memory for the hologram");
+  }
+  RealField field;
+  try {
+    field = RealField(n);
+  } catch (const std::bad_alloc&) {
+    return fail(stream, "Not enough memory for the hologram");
+  }
+  copyWindow(picture, field, x0, y0, access);
+  samples = std::move(field);
+  return true;
+}
+
+bool loadSquareImage(const std::string& path, RealField& samples, int& size,
+                     std::ostream& stream, const FitsInMemory& fits,
+                     PixelAccess access) {
+  const Picture picture = openPicture(path, stream);
+  if (!picture) return false;
+  const unsigned width = FreeImage_GetWidth(picture.get());
+  if (width != FreeImage_GetHeight(picture.get())) {
+    return fail(stream, "The image must be square");
+  }
+  size = static_cast<int>(width);
+  return readSamples(picture.get(), samples, size, 0, 0, stream, fits, access);
+}
+
+bool loadSquareImage(const std::string& path, RealField& samples, int& size,
+                     std::ostream& stream) {
+  return loadSquareImage(path, samples, size, stream, {});
+}
+
+bool loadClippedImage(const std::string& path, RealField& samples, int n,
+                      ClipType clipType, std::ostream& stream,
+                      const FitsInMemory& fits, PixelAccess access) {
+  if (n <= 0) return fail(stream, "The preferred size must be positive");
+  const Picture picture = openPicture(path, stream);
+  if (!picture) return false;
+  const auto width = static_cast<int>(FreeImage_GetWidth(picture.get()));
+  const auto height = static_cast<int>(FreeImage_GetHeight(picture.get()));
+  // C++ division truncates toward zero, so a window one line taller than
+  // the picture starts on line (255 - 256) / 2 = 0, not -1.
+  const int y0 = (height - n) / 2;
+  int x0 = (width - n) / 2;
+  if (clipType == ClipType::Left) x0 = 0;
+  if (clipType == ClipType::Right) x0 = width - n;
+  return readSamples(picture.get(), samples, n, x0, y0, stream, fits, access);
+}
+
+bool loadClippedImage(const std::string& path, RealField& samples, int n,
+                      ClipType clipType, std::ostream& stream) {
+  return loadClippedImage(path, samples, n, clipType, stream, {});
+}

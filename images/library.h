@@ -1,0 +1,57 @@
+#pragma once
+
+#include <FreeImage.h>
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+// The one place that talks to FreeImage's global state: its message hook,
+// the codecs' habit of printing to stderr, and bitmap ownership.
+
+/// Routes FreeImage's messages into lastLibraryMessage() instead of the
+/// console, and forgets the previous message. Call before every library
+/// call whose messages may matter.
+void startLibraryMessages();
+
+/// The last message FreeImage gave since startLibraryMessages(); empty when
+/// it said nothing.
+const std::string& lastLibraryMessage();
+
+/// Points file descriptor 2 at /dev/null for its lifetime and puts the
+/// original back on every path. libtiff prints its warnings ("unknown tag"
+/// on ordinary camera TIFFs) straight to stderr through its own handlers,
+/// which FreeImage's message hook does not reach. The program is
+/// single-threaded, so nothing of ours is lost while it is silenced.
+class QuietStderr {
+ public:
+  QuietStderr();
+  ~QuietStderr();
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+/// Unloads a FreeImage bitmap.
+struct PictureUnloader {
+  void operator()(FIBITMAP* picture) const { FreeImage_Unload(picture); }
+};
+
+/// A bitmap owned for the length of one image call.
+using Picture = std::unique_ptr<FIBITMAP, PictureUnloader>;
+
+/// Writes a failed load to stream: the fixed text on its own line, then the
+/// library's explanation, when it gave one, as a "Detail: " line.
+void reportLoadFailure(std::ostream& stream);
+
+/// Opens the picture at path, format by content and then by file name;
+/// null, with the failure written to stream, when it cannot be read or its
+/// pixels are of a kind that cannot be sampled.
+Picture openPicture(const std::string& path, std::ostream& stream);
+
+/// True for the pixel kinds readSamples understands: 1-, 4- and 8-bit
+/// palette, 16-, 24- and 32-bit colour, 16-bit grey, 16-bit-per-channel
+/// colour and floating-point grey or colour.
+bool canSample(FIBITMAP* picture);
