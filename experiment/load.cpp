@@ -1,1 +1,168 @@
-// Placeholder until this part is written.
+#include <cstdint>
+#include <new>
+#include <pugixml.hpp>
+#include <string>
+#include <vector>
+
+#include "experiment/experiment.h"
+#include "experiment/numbers.h"
+#include "experiment/sweep.h"
+
+namespace {
+
+// Reads one experiment file into an Experiment, step by step in the order
+// the file's meaning depends on; each step stores what it has read before
+// the next one may fail, and a failure records its reason and stops.
+class Loader {
+ public:
+  Loader(Experiment& experiment, const std::string& path)
+      : experiment_(experiment), path_(path) {}
+
+  bool load() {
+    return readDocument() && readRoot() && readHologram() && readSweep() &&
+           readOutput();
+  }
+
+ private:
+  bool fail(const std::string& reason) {
+    experiment_.loadError = path_ + ": " + reason;
+    return false;
+  }
+
+  bool failMissing(const pugi::xml_node& element, const char* attribute) {
+    return fail(std::string("<") + element.name() + "> has no attribute \"" +
+                attribute + "\"");
+  }
+
+  bool readDocument() {
+    // Default options: DTDs are skipped and only the predefined entities
+    // expanded, so entity bombs stay harmless text.
+    const pugi::xml_parse_result result = document_.load_file(path_.c_str());
+    switch (result.status) {
+      case pugi::status_ok:
+        return true;
+      case pugi::status_file_not_found:
+        return fail("cannot open the file");
+      case pugi::status_io_error:
+        return fail("cannot read the file");
+      case pugi::status_out_of_memory:
+        return fail("not enough memory to read the file");
+      default:
+        return fail("XML parse error at offset " +
+                    std::to_string(result.offset) + ": " +
+                    result.description());
+    }
+  }
+
+  bool readRoot() {
+    root_ = document_.child("Experiment");
+    if (!root_) return fail("no <Experiment> element");
+    const pugi::xml_attribute type = root_.attribute("type");
+    if (!type) return failMissing(root_, "type");
+    const std::string typeText = type.value();
+    if (typeText == "Reconstruction") {
+      experiment_.type = ExperimentType::Reconstruction;
+    } else if (typeText == "DHI") {
+      experiment_.type = ExperimentType::DHI;
+    }
+    const pugi::xml_attribute method = root_.attribute("method");
+    if (!method) return failMissing(root_, "method");
+    const std::string methodText = method.value();
+    if (methodText == "Fresnel") {
+      experiment_.method = ReconstructionMethod::Fresnel;
+    } else if (methodText == "Convolution") {
+      experiment_.method = ReconstructionMethod::Convolution;
+    }
+    return true;
+  }
+
+  bool readHologram() {
+    const pugi::xml_node hologram = root_.child("Hologram");
+    if (!hologram) return fail("no <Hologram> element");
+    const pugi::xml_attribute value = hologram.attribute("value");
+    if (!value) return failMissing(hologram, "value");
+    if (experiment_.type == ExperimentType::DHI) {
+      const pugi::xml_attribute value2 = hologram.attribute("value2");
+      if (!value2) return failMissing(hologram, "value2");
+      experiment_.hologramPath2 = value2.value();
+    }
+    const pugi::xml_attribute preferredSize =
+        hologram.attribute("preferredSize");
+    if (!preferredSize) return failMissing(hologram, "preferredSize");
+    const pugi::xml_attribute clipType = hologram.attribute("clipType");
+    if (!clipType) return failMissing(hologram, "clipType");
+    experiment_.hologramPath = value.value();
+    experiment_.clipType = clipTypeOf(clipType.value());
+    experiment_.preferredSize = readInteger(preferredSize.value());
+    return true;
+  }
+
+  static ClipType clipTypeOf(const std::string& text) {
+    if (text == "Left") return ClipType::Left;
+    if (text == "Right") return ClipType::Right;
+    return ClipType::Center;
+  }
+
+  bool readSweep() {
+    static constexpr const char* kElements[] = {
+        "Wavelength", "Angle", "ZDistance", "CcdPixelDistance"};
+    ValueLists lists;
+    std::array<std::size_t, 4> lengths{};
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+      const pugi::xml_node element = root_.child(kElements[i]);
+      if (!element)
+        return fail(std::string("no <") + kElements[i] + "> element");
+      std::string problem;
+      lists[i] = readValueList(element, problem);
+      if (lists[i].empty()) return fail(problem);
+      lengths[i] = lists[i].size();
+    }
+    if (!sweepSize(lengths)) return fail(tooLargeSweep(lengths));
+    buildSweep(lists, experiment_.parameterSets);
+    return true;
+  }
+
+  static std::string tooLargeSweep(const std::array<std::size_t, 4>& lengths) {
+    std::uint64_t product = 1;
+    bool overflow = false;
+    std::string factors;
+    for (const std::size_t length : lengths) {
+      overflow = overflow || __builtin_mul_overflow(product, length, &product);
+      factors += (factors.empty() ? "" : " x ") + std::to_string(length);
+    }
+    return "the sweep has " + (overflow ? factors : std::to_string(product)) +
+           " parameter sets, more than " + std::to_string(kMaxParameterSets);
+  }
+
+  bool readOutput() {
+    const pugi::xml_node output = root_.child("Output");
+    if (!output) return fail("no <Output> element");
+    const pugi::xml_attribute normalize = output.attribute("normalize");
+    if (!normalize) return failMissing(output, "normalize");
+    const pugi::xml_attribute brightness = output.attribute("brightness");
+    if (!brightness) return failMissing(output, "brightness");
+    experiment_.output.normalize = readBoolean(normalize.value());
+    experiment_.output.brightness = readReal(brightness.value());
+    return true;
+  }
+
+  Experiment& experiment_;
+  const std::string& path_;
+  pugi::xml_document document_;
+  pugi::xml_node root_;
+};
+
+}  // namespace
+
+bool Experiment::load(const std::string& path) {
+  parameterSets.clear();
+  loadError.clear();
+  try {
+    return Loader(*this, path).load();
+  } catch (const std::bad_alloc&) {
+    // The value lists and the sweep are bounded, but a machine short of
+    // memory may still refuse them; that is a failed load, not a crash.
+    loadError = path + ": not enough memory to load it";
+    return false;
+  }
+}
