@@ -215,15 +215,15 @@ std::optional<std::string> loadObject(const Arguments& arguments,
     amplitude = barsPattern(n);
     return std::nullopt;
   }
-  std::ostringstream reason;
+  std::stringstream reason;
   if (!loadClippedImage(arguments.object, amplitude, n, ClipType::Center,
                         reason)) {
-    std::string text = reason.str();
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-      text.pop_back();
-    }
-    for (char& ch : text) {
-      if (ch == '\n' || ch == '\r') ch = ' ';
+    // The loader's lines, joined to keep the message on one line.
+    std::string text;
+    std::string line;
+    while (std::getline(reason, line)) {
+      if (line.empty()) continue;
+      text += (text.empty() ? "" : "; ") + line;
     }
     return "can't read the object picture '" + arguments.object + "'" +
            (text.empty() ? "" : ": " + text);
