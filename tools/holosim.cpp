@@ -218,13 +218,10 @@ std::optional<std::string> loadObject(const Arguments& arguments,
   std::stringstream reason;
   if (!loadClippedImage(arguments.object, amplitude, n, ClipType::Center,
                         reason)) {
-    // The loader's lines, joined to keep the message on one line.
+    // The loader's first line is its reason; what follows is the image
+    // library's own detail, which stays off the console.
     std::string text;
-    std::string line;
-    while (std::getline(reason, line)) {
-      if (line.empty()) continue;
-      text += (text.empty() ? "" : "; ") + line;
-    }
+    std::getline(reason, text);
     return "can't read the object picture '" + arguments.object + "'" +
            (text.empty() ? "" : ": " + text);
   }
