@@ -92,100 +92,74 @@ class Holosim : public testing::Test {
   fs::path directory_;
 };
 
-/// One line on standard error, "holosim: " and the words.
-void expectOneLine(const Outcome& outcome, const std::string& words) {
-  EXPECT_EQ(outcome.error.rfind("holosim: ", 0), 0u) << outcome.error;
-  EXPECT_NE(outcome.error.find(words), std::string::npos) << outcome.error;
-  ASSERT_FALSE(outcome.error.empty());
-  EXPECT_EQ(outcome.error.find('\n'), outcome.error.size() - 1)
-      << outcome.error;
-}
-
-TEST_F(Holosim, RefusesBadArgumentsWithStatusTwo) {
-  const struct {
-    std::vector<std::string> arguments;
-    const char* words;
-  } cases[] = {
-      {{}, "no output picture given"},
-      {{"--size", "256"}, "no output picture given"},
-      {{"a.png", "b.png"}, "one picture only"},
-      {{"--frobnicate", "a.png"}, "unknown option '--frobnicate'"},
-      {{"-s", "256", "a.png"}, "unknown option '-s'"},
-      {{"a.png", "--size"}, "--size needs a value"},
-      {{"--size", "abc", "a.png"}, "--size: 'abc' is not a whole number"},
-      {{"--size=2.5", "a.png"}, "is not a whole number"},
-      {{"--size", "0", "a.png"}, "size must be at least 16"},
-      {{"--size", "-256", "a.png"}, "size must be at least 16"},
-      {{"--size", "99999", "a.png"}, "size must be at most 4096"},
-      {{"--wavelength", "0", "a.png"}, "wavelength must be a positive number"},
-      {{"--wavelength", "nan", "a.png"},
-       "wavelength must be a positive number"},
-      {{"--pitch", "-3e-6", "a.png"}, "pitch must be a positive number"},
-      {{"--distance", "0", "a.png"}, "distance must be a positive number"},
-      {{"--distance", "1cm", "a.png"}, "--distance: '1cm' is not a number"},
-      {{"--angle", "0.5", "a.png"}, "angle is too steep"},
-      {{"--angle", "inf", "a.png"}, "angle must be a number"},
-      {{"--noise", "-1", "a.png"}, "noise must be a number from 0"},
-      {{"--deform", "nan", "a.png"}, "deformation must be a number"},
-      {{"--seed", "-1", "a.png"}, "--seed: '-1' is not a whole number"},
-      {{"--method", "fresnel", "a.png"}, "is not Fresnel or Convolution"},
-      {{"--diffuse=yes", "a.png"}, "--diffuse takes no value"},
-      {{"--experiment=", "a.png"}, "--experiment needs a file name"},
-  };
-  for (const auto& test : cases) {
-    SCOPED_TRACE(test.words);
-    const Outcome outcome = run(test.arguments);
-    EXPECT_EQ(outcome.status, 2);
-    expectOneLine(outcome, test.words);
-    EXPECT_FALSE(fs::exists(directory_ / "a.png"));
-  }
-}
-
-TEST_F(Holosim, ExplainsItselfOnRequest) {
-  const Outcome outcome = run({"--help"});
-  EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(outcome.out.rfind("Usage: holosim [OPTIONS] PICTURE", 0), 0u);
-  for (const char* option :
-       {"--size", "--wavelength", "--pitch", "--distance", "--angle",
-        "--object", "--diffuse", "--seed", "--noise", "--deform",
-        "--experiment", "--method", "relative to the"}) {
-    EXPECT_NE(outcome.out.find(option), std::string::npos) << option;
-  }
-  EXPECT_EQ(outcome.error, "");
-}
-
-TEST_F(Holosim, ReportsFilesItCannotReadOrWrite) {
+// Status 2 for bad arguments, 1 for files; one line on standard error.
+TEST_F(Holosim, RefusesBadArgumentsAndReportsUnusableFiles) {
   std::ofstream(directory_ / "text.png") << "not a picture";
   std::vector<std::uint8_t> black(32 * 32, 0);
   ASSERT_TRUE(
       saveGreyPng8((directory_ / "black.png").string(), black.data(), 32, 32));
   const struct {
     std::vector<std::string> arguments;
+    int status;
     const char* words;
   } cases[] = {
+      {{}, 2, "no output picture given"},
+      {{"a.png", "b.png"}, 2, "one picture only"},
+      {{"--frobnicate", "a.png"}, 2, "unknown option '--frobnicate'"},
+      {{"a.png", "--size"}, 2, "--size needs a value"},
+      {{"--size=2.5", "a.png"}, 2, "--size: '2.5' is not a whole number"},
+      {{"--size", "0", "a.png"}, 2, "size must be at least 16"},
+      {{"--size", "99999", "a.png"}, 2, "size must be at most 4096"},
+      {{"--wavelength", "0", "a.png"}, 2, "wavelength must be a positive"},
+      {{"--pitch", "-3e-6", "a.png"}, 2, "pitch must be a positive"},
+      {{"--distance", "1cm", "a.png"}, 2, "--distance: '1cm' is not a number"},
+      {{"--angle", "0.5", "a.png"}, 2, "angle is too steep"},
+      {{"--noise", "-1", "a.png"}, 2, "noise must be a number from 0"},
+      {{"--method", "fresnel", "a.png"}, 2, "is not Fresnel or Convolution"},
+      {{"--diffuse=yes", "a.png"}, 2, "--diffuse takes no value"},
       {{"--size", "32", "missing/a.png"},
+       1,
        "can't write the picture 'missing/a.png'"},
-      {{"--size", "32", "--deform", "1", "a.png", "--experiment",
-        "missing/e.xml"},
-       "can't write the experiment file 'missing/e.xml'"},
+      {{"--size", "32", "--deform", "1", "a.png", "--experiment", "no/e.xml"},
+       1,
+       "can't write the experiment file 'no/e.xml'"},
       {{"--size", "32", "--object", "absent.png", "a.png"},
+       1,
        "can't read the object picture 'absent.png'"},
       {{"--size", "32", "--object", "text.png", "a.png"},
+       1,
        "can't read the object picture 'text.png'"},
-      {{"--size", "32", "--object", "black.png", "a.png"}, "is black"},
+      {{"--size", "32", "--object", "black.png", "a.png"}, 1, "is black"},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.words);
     const Outcome outcome = run(test.arguments);
-    EXPECT_EQ(outcome.status, 1);
-    expectOneLine(outcome, test.words);
+    EXPECT_EQ(outcome.status, test.status);
+    EXPECT_EQ(outcome.error.rfind("holosim: ", 0), 0u) << outcome.error;
+    EXPECT_NE(outcome.error.find(test.words), std::string::npos);
+    EXPECT_EQ(outcome.error.find('\n'), outcome.error.size() - 1);
+    if (test.status == 2) {
+      EXPECT_FALSE(fs::exists(directory_ / "a.png"));  // nothing written
+    }
   }
+  const Outcome help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: holosim [OPTIONS] PICTURE", 0), 0u);
 }
 
 TEST_F(Holosim, WritesThePicturesTheSimulationRecords) {
-  const Outcome outcome =
-      run({"--size", "64", "--distance=2e-3", "--diffuse", "--seed", "5",
-           "--noise", "1.5", "--deform", "2", "h.png"});
+  // The built-in bars as a picture: the same holograms, or the picture's
+  // rows were taken upside down somewhere.
+  const RealField bars = barsPattern(64);
+  std::vector<std::uint8_t> pixels;
+  for (int r = 0; r < 64; ++r) {
+    for (int c = 0; c < 64; ++c) pixels.push_back(bars[r][c] > 0 ? 200 : 0);
+  }
+  const std::string mask = (directory_ / "mask.png").string();
+  ASSERT_TRUE(saveGreyPng8(mask, pixels.data(), 64, 64));
+  const Outcome outcome = run({"--size", "64", "--distance=2e-3", "--object",
+                               "mask.png", "--diffuse", "--seed", "5",
+                               "--noise", "1.5", "--deform", "2", "h.png"});
   ASSERT_EQ(outcome.status, 0) << outcome.error;
   EXPECT_EQ(outcome.out + outcome.error, "");
 
@@ -197,11 +171,9 @@ TEST_F(Holosim, WritesThePicturesTheSimulationRecords) {
   options.noise = 1.5;
   options.deformed = true;
   options.deform = 2.0;
-  const RealField object = barsPattern(64);
-  const Holograms expected = simulate(object.rows(), options);
+  const Holograms expected = simulate(bars.rows(), options);
   int size = 0;
   const RealField first = load("h.png", size);
-  ASSERT_EQ(size, 64);
   const RealField second = load("h_deformed.png", size);
   ASSERT_EQ(size, 64);
   for (int r = 0; r < 64; ++r) {
@@ -209,28 +181,6 @@ TEST_F(Holosim, WritesThePicturesTheSimulationRecords) {
       ASSERT_EQ(first[r][c], expected.first[r][c]) << r << ", " << c;
       ASSERT_EQ(second[r][c], expected.second[r][c]) << r << ", " << c;
     }
-  }
-}
-
-TEST_F(Holosim, TakesAnObjectFromAPictureTheRightWayUp) {
-  const RealField bars = barsPattern(64);
-  std::vector<std::uint8_t> pixels;
-  for (int r = 0; r < 64; ++r) {
-    for (int c = 0; c < 64; ++c) pixels.push_back(bars[r][c] > 0.0 ? 255 : 0);
-  }
-  ASSERT_TRUE(
-      saveGreyPng8((directory_ / "mask.png").string(), pixels.data(), 64, 64));
-  ASSERT_EQ(run({"--size", "64", "--distance", "2e-3", "builtin.png"}).status,
-            0);
-  const Outcome outcome = run({"--size", "64", "--distance", "2e-3", "--object",
-                               "mask.png", "file.png"});
-  ASSERT_EQ(outcome.status, 0) << outcome.error;
-  int size = 0;
-  const RealField builtin = load("builtin.png", size);
-  const RealField file = load("file.png", size);
-  for (int r = 0; r < 64; ++r) {
-    for (int c = 0; c < 64; ++c)
-      ASSERT_EQ(builtin[r][c], file[r][c]) << r << ", " << c;
   }
 }
 
@@ -249,14 +199,12 @@ TEST_F(Holosim, WritesAnExperimentWhosePathsWorkFromItsDirectory) {
   EXPECT_EQ(experiment.hologramPath, "../pictures/p.png");
   EXPECT_EQ(experiment.hologramPath2, "../pictures/p_deformed.png");
   EXPECT_TRUE(fs::exists(directory_ / "runs" / experiment.hologramPath2));
-  ASSERT_EQ(experiment.parameterSets.size(), 5u);
-  EXPECT_EQ(experiment.parameterSets[2].zDistance, 1e-3);
 
+  // Without --deform: one picture, a plain reconstruction, by Convolution.
   ASSERT_EQ(run({"--size", "32", "--experiment", "plain.xml", "p.png"}).status,
             0);
   Experiment plain;
-  ASSERT_TRUE(plain.load((directory_ / "plain.xml").string()))
-      << plain.loadError;
+  ASSERT_TRUE(plain.load((directory_ / "plain.xml").string()));
   EXPECT_EQ(plain.type, ExperimentType::Reconstruction);
   EXPECT_EQ(plain.method, ReconstructionMethod::Convolution);
   EXPECT_EQ(plain.hologramPath, "p.png");

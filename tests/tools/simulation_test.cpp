@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <complex>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -25,82 +26,45 @@ constexpr double kPitch = 3.45e-6;
 /// Gaussian spot of waist w pixels centred on the m x m grid.
 ComplexField gaussian(int m, double w) {
   ComplexField field(m);
-  const double centre = 0.5 * (m - 1);
   for (int r = 0; r < m; ++r) {
     for (int c = 0; c < m; ++c) {
-      const double d2 =
-          (r - centre) * (r - centre) + (c - centre) * (c - centre);
-      field[r][c].re = std::exp(-d2 / (w * w));
+      const double x = c - 0.5 * (m - 1), y = r - 0.5 * (m - 1);
+      field[r][c].re = std::exp(-(x * x + y * y) / (w * w));
     }
   }
   return field;
 }
 
 /// The first Rayleigh-Sommerfeld integral as a plain sum over the source's
-/// pixels: U(P) = sum U0 (z / r) (1 / r - i k) exp(i k r) / (2 pi r) pitch^2.
-Complex rayleighSommerfeld(const ComplexField& source, double z, int row,
-                           int column) {
+/// pixels: U = sum U0 z / (2 pi d^2) (1 / d - i k) exp(i k d) pitch^2.
+std::complex<double> rayleighSommerfeld(const ComplexField& source, double z,
+                                        int row, int column) {
   const double k = 2 * kPi / kWavelength;
-  double re = 0.0, im = 0.0;
+  std::complex<double> sum;
   for (int r = 0; r < source.size(); ++r) {
     for (int c = 0; c < source.size(); ++c) {
-      const Complex u = source[r][c];
-      if (u.re == 0.0 && u.im == 0.0) continue;
-      const double dx = (column - c) * kPitch, dy = (row - r) * kPitch;
-      const double distance = std::sqrt(dx * dx + dy * dy + z * z);
-      const double scale =
-          z / (2 * kPi * distance * distance) * kPitch * kPitch;
-      // (1 / r - i k) exp(i k r)
-      const double a = 1.0 / distance, b = -k;
-      const double cs = std::cos(k * distance), sn = std::sin(k * distance);
-      const double kre = (a * cs - b * sn) * scale,
-                   kim = (a * sn + b * cs) * scale;
-      re += u.re * kre - u.im * kim;
-      im += u.re * kim + u.im * kre;
+      const double d = std::hypot((column - c) * kPitch, (row - r) * kPitch, z);
+      sum += source[r][c].re * z / (2 * kPi * d * d) *
+             std::complex<double>(1 / d, -k) * std::polar(1.0, k * d);
     }
   }
-  return {re, im};
+  return sum * kPitch * kPitch;
 }
 
 TEST(Propagation, MatchesTheDiffractionIntegral) {
   const int m = 64;
-  ComplexField source = gaussian(m, 3.0);
-  for (int r = 0; r < m; ++r) {
-    for (int c = 0; c < m; ++c) {
-      if (std::abs(source[r][c].re) < 1e-12) source[r][c] = {};
-    }
-  }
+  const ComplexField source = gaussian(m, 3.0);
   for (const double z : {1e-3, 2e-3}) {
     ComplexField field = gaussian(m, 3.0);
     propagate(field.rows(), m, kPitch, kWavelength, z);
-    double peak = 0.0;
-    for (int r = 0; r < m; ++r) {
-      for (int c = 0; c < m; ++c)
-        peak = std::max(peak, std::hypot(field[r][c].re, field[r][c].im));
-    }
     // Near the axis only: the sampled source also sends grating orders,
-    // which land some 45 pixels away at 1 mm.
+    // which land some 45 pixels away at 1 mm. The peak there is about 0.5.
     for (const auto& [row, column] :
          {std::pair{32, 32}, {28, 35}, {36, 30}, {32, 24}}) {
-      SCOPED_TRACE(testing::Message()
-                   << "z " << z << " at " << row << ", " << column);
-      const Complex expected = rayleighSommerfeld(source, z, row, column);
-      EXPECT_NEAR(field[row][column].re, expected.re, 1e-4 * peak);
-      EXPECT_NEAR(field[row][column].im, expected.im, 1e-4 * peak);
-    }
-  }
-}
-
-TEST(Propagation, ThereAndBackAgainRestoresTheField) {
-  const int m = 64;
-  ComplexField field = gaussian(m, 4.0);
-  propagate(field.rows(), m, kPitch, kWavelength, 5e-4);
-  propagate(field.rows(), m, kPitch, kWavelength, -5e-4);
-  const ComplexField original = gaussian(m, 4.0);
-  for (int r = 0; r < m; ++r) {
-    for (int c = 0; c < m; ++c) {
-      ASSERT_NEAR(field[r][c].re, original[r][c].re, 1e-9);
-      ASSERT_NEAR(field[r][c].im, original[r][c].im, 1e-9);
+      const std::complex<double> expected =
+          rayleighSommerfeld(source, z, row, column);
+      EXPECT_NEAR(field[row][column].re, expected.real(), 1e-4) << z;
+      EXPECT_NEAR(field[row][column].im, expected.imag(), 1e-4) << z;
     }
   }
 }
@@ -155,88 +119,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ReferenceWave, IsTheWaveTheProgramDemodulatesWith) {
   for (const double angle : {0.0, 0.05, -0.03}) {
-    for (const int n : {16, 17}) {
-      Recording recording;
-      recording.size = n;
-      recording.angle = angle;
-      const ComplexField wave = referenceWave(recording, 2.5);
-      const std::vector<Complex> rows = referenceWaveRows(
-          n, angle, recording.wavelength, 2.5, recording.pitch);
-      for (int r = 0; r < n; ++r) {
-        for (int c = 0; c < n; c += n - 1) {
-          ASSERT_NEAR(wave[r][c].re, rows[r].re, 1e-12)
-              << angle << " row " << r;
-          ASSERT_NEAR(wave[r][c].im, rows[r].im, 1e-12)
-              << angle << " row " << r;
-        }
-      }
+    Recording recording;
+    recording.size = 17;
+    recording.angle = angle;
+    const ComplexField wave = referenceWave(recording, 2.5);
+    const std::vector<Complex> rows =
+        referenceWaveRows(17, angle, recording.wavelength, 2.5, kPitch);
+    for (int r = 0; r < 17; ++r) {
+      EXPECT_NEAR(wave[r][16].re, rows[r].re, 1e-12) << angle << " " << r;
+      EXPECT_NEAR(wave[r][0].im, rows[r].im, 1e-12) << angle << " " << r;
     }
   }
-}
-
-TEST(BarsPattern, IsABinaryMaskThatShowsEveryFlip) {
-  for (const int n : {16, 64, 255, 512}) {
-    SCOPED_TRACE(n);
-    const RealField mask = barsPattern(n);
-    int lit = 0, flipRows = 0, flipColumns = 0, transpose = 0;
-    for (int r = 0; r < n; ++r) {
-      for (int c = 0; c < n; ++c) {
-        const double v = mask[r][c];
-        ASSERT_TRUE(v == 0.0 || v == 1.0);
-        lit += v == 1.0;
-        flipRows += v != mask[n - 1 - r][c];
-        flipColumns += v != mask[r][n - 1 - c];
-        transpose += v != mask[c][r];
-        // Within the central quarter, clear of the undiffracted light.
-        if (v == 1.0) {
-          ASSERT_LT(std::abs(r - 0.5 * (n - 1)), n / 6.0);
-          ASSERT_LT(std::abs(c - 0.5 * (n - 1)), n / 6.0);
-        }
-      }
-    }
-    const int side = n / 4;
-    EXPECT_GT(lit, side * side / 4);
-    EXPECT_GT(flipRows, lit / 5);
-    EXPECT_GT(flipColumns, lit / 5);
-    EXPECT_GT(transpose, lit / 5);
-  }
-}
-
-TEST(PhaseBump, PeaksOnTheObjectAndFallsOffSmoothly) {
-  const int n = 64;
-  RealField amplitude(n);
-  for (int r = 10; r <= 29; ++r) {
-    for (int c = 20; c <= 39; ++c) amplitude[r][c] = 1.0;
-  }
-  // Box rows 10..29, columns 20..39: centre (19.5, 29.5), s = 20 / 4 = 5.
-  const RealField bump = phaseBump(amplitude.rows(), n, 2.0);
-  EXPECT_NEAR(bump[19][29], 2.0 * std::exp(-0.5 / 50.0), 1e-12);
-  EXPECT_NEAR(bump[29][29], 2.0 * std::exp(-(9.5 * 9.5 + 0.25) / 50.0), 1e-12);
-  EXPECT_LT(bump[0][0], 1e-6);
-  const RealField none = phaseBump(RealField(n).rows(), n, 2.0);
-  EXPECT_EQ(none[32][32], 0.0);
-}
-
-TEST(Random, IsReproducibleAndDistributedAsPromised) {
-  Random a(7), b(7), c(8);
-  EXPECT_EQ(a.uniform(), b.uniform());
-  EXPECT_NE(a.uniform(), c.uniform());
-  double sum = 0.0, squares = 0.0, low = 1.0, high = 0.0;
-  const int count = 100000;
-  for (int i = 0; i < count; ++i) {
-    const double x = a.normal();
-    sum += x;
-    squares += x * x;
-    const double u = b.uniform();
-    low = std::min(low, u);
-    high = std::max(high, u);
-  }
-  EXPECT_NEAR(sum / count, 0.0, 0.02);
-  EXPECT_NEAR(squares / count, 1.0, 0.02);
-  EXPECT_GE(low, 0.0);
-  EXPECT_LT(high, 1.0);
-  EXPECT_LT(low, 1e-3);
-  EXPECT_GT(high, 1.0 - 1e-3);
 }
 
 TEST(Simulate, WritesWholeGreyLevelsOverTheFullRangeWithTheAskedNoise) {
@@ -274,122 +167,40 @@ TEST(Simulate, WritesWholeGreyLevelsOverTheFullRangeWithTheAskedNoise) {
   EXPECT_NEAR(std::sqrt(squares / count), std::sqrt(9.0 + 1.0 / 12), 0.3);
 }
 
-TEST(Simulate, AnUndeformedSecondPictureEqualsTheFirst) {
-  SimulationOptions options;
-  options.recording.size = 32;
-  options.recording.distance = 1e-3;
-  options.diffuse = true;
-  options.deformed = true;
-  const RealField object = barsPattern(32);
-  const Holograms pictures = simulate(object.rows(), options);
-  ASSERT_TRUE(pictures.second);
-  for (int r = 0; r < 32; ++r) {
-    for (int c = 0; c < 32; ++c)
-      ASSERT_EQ(pictures.first[r][c], pictures.second[r][c]);
-  }
-}
-
-TEST(RecordingProblem, NamesEveryNonsenseValue) {
-  struct Case {
-    void (*spoil)(Recording&);
-    const char* words;
-  };
-  const Case cases[] = {
-      {[](Recording&) {}, ""},
-      {[](Recording& r) { r.size = 0; }, "size must be at least 16"},
-      {[](Recording& r) { r.size = -5; }, "size must be at least 16"},
-      {[](Recording& r) { r.size = 5000; }, "size must be at most 4096"},
-      {[](Recording& r) { r.wavelength = 0.0; },
-       "wavelength must be a positive"},
-      {[](Recording& r) { r.wavelength = NAN; },
-       "wavelength must be a positive"},
-      {[](Recording& r) { r.pitch = -1.0; }, "pitch must be a positive"},
-      {[](Recording& r) { r.pitch = INFINITY; }, "pitch must be a positive"},
-      {[](Recording& r) { r.distance = 0.0; }, "distance must be a positive"},
-      {[](Recording& r) { r.distance = 1e7; }, "1e12 wavelengths"},
-      {[](Recording& r) { r.angle = NAN; }, "angle must be a number"},
-      // wavelength / (2 pitch) = 0.0771
-      {[](Recording& r) { r.angle = 0.08; }, "angle is too steep"},
-      {[](Recording& r) { r.angle = -0.08; }, "angle is too steep"},
-      {[](Recording& r) { r.angle = 0.077; }, ""},
-  };
-  for (const Case& test : cases) {
-    Recording recording;
-    test.spoil(recording);
-    const std::string problem = recordingProblem(recording);
-    if (*test.words == '\0') {
-      EXPECT_EQ(problem, "");
-    } else {
-      EXPECT_NE(problem.find(test.words), std::string::npos) << problem;
-    }
-  }
-}
-
-/// The values the experiment loader's range rule makes of a sweep.
-std::vector<double> sweepValues(const ZSweep& sweep) {
-  const auto count = static_cast<int>(std::floor(
-                         (sweep.max - sweep.min) / sweep.step + 1e-9)) +
-                     1;
-  std::vector<double> values;
-  for (int i = 0; i < count; ++i) values.push_back(sweep.min + i * sweep.step);
-  return values;
-}
-
-TEST(ZSweep, HasFiveDistancesWithTheSimulatedOneExactly) {
-  for (const double z :
-       {0.01, 5e-3, 0.3, 3.3e-3, 123.456, 1e-7, 0.1 + 0.2, 7.77e-5}) {
-    const std::vector<double> values = sweepValues(zSweepAround(z));
-    ASSERT_EQ(values.size(), 5u) << z;
-    EXPECT_EQ(values[2], z);
-    EXPECT_NEAR(values[0], 0.75 * z, 1e-12 * z);
-    EXPECT_NEAR(values[4], 1.25 * z, 1e-12 * z);
-  }
-}
-
-TEST(FormatNumber, ReadsBackExactly) {
-  for (const double x : {532e-9, 0.1 + 0.2, 1.0 / 3.0, 3.45e-6, -0.05, 1e300}) {
-    EXPECT_EQ(std::stod(formatNumber(x)), x);
-  }
-  EXPECT_EQ(formatNumber(0.05), "0.05");
-}
-
 TEST(ExperimentXml, LoadsBackAsTheSimulatedRecording) {
-  const auto directory = std::filesystem::temp_directory_path() /
-                         ("holosim_xml_" + std::to_string(::getpid()));
-  std::filesystem::create_directories(directory);
-  for (const bool dhi : {false, true}) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("holosim_" + std::to_string(::getpid()) + ".xml");
+  // Five distances, the middle one exactly z, also where z / 8 * 2 rounds.
+  for (const double z : {0.01, 3.3e-3, 123.456, 1e-7, 0.1 + 0.2, 7.77e-5}) {
     ExperimentDescription description;
-    description.dhi = dhi;
-    description.convolution = !dhi;
+    description.dhi = z < 1e-2;
+    description.convolution = !description.dhi;
     description.hologram = "a&b \"c\" <d>.png";
     description.hologram2 = "pictures/x'y.png";
-    description.recording.wavelength = 0.1 + 0.2;
-    description.recording.angle = -1.0 / 30.0;
-    description.recording.distance = 3.3e-3;
-    description.recording.pitch = 6.5e-6 / 3.0;
-    const std::string path = (directory / "experiment.xml").string();
+    description.recording = {64, 0.1 + 0.2, 6.5e-6 / 3.0, z, -1.0 / 30.0};
     std::ofstream(path) << experimentXml(description);
 
     Experiment experiment;
-    ASSERT_TRUE(experiment.load(path)) << experiment.loadError;
-    EXPECT_EQ(experiment.type,
-              dhi ? ExperimentType::DHI : ExperimentType::Reconstruction);
-    EXPECT_EQ(experiment.method, dhi ? ReconstructionMethod::Fresnel
+    ASSERT_TRUE(experiment.load(path.string())) << experiment.loadError;
+    EXPECT_EQ(experiment.type, description.dhi
+                                   ? ExperimentType::DHI
+                                   : ExperimentType::Reconstruction);
+    EXPECT_EQ(experiment.method, description.dhi
+                                     ? ReconstructionMethod::Fresnel
                                      : ReconstructionMethod::Convolution);
     EXPECT_EQ(experiment.hologramPath, description.hologram);
-    if (dhi) {
-      EXPECT_EQ(experiment.hologramPath2, description.hologram2);
-    }
-    EXPECT_EQ(experiment.preferredSize, 0);
+    EXPECT_EQ(experiment.hologramPath2,
+              description.dhi ? description.hologram2 : "");
     EXPECT_TRUE(experiment.output.normalize);
-    ASSERT_EQ(experiment.parameterSets.size(), 5u);
+    ASSERT_EQ(experiment.parameterSets.size(), 5u) << z;
     const ParameterSet& middle = experiment.parameterSets[2];
     EXPECT_EQ(middle.wavelength, description.recording.wavelength);
     EXPECT_EQ(middle.angle, description.recording.angle);
-    EXPECT_EQ(middle.zDistance, description.recording.distance);
+    EXPECT_EQ(middle.zDistance, z);
     EXPECT_EQ(middle.ccdPixelDistance, description.recording.pitch);
+    EXPECT_NEAR(experiment.parameterSets[0].zDistance, 0.75 * z, 1e-12 * z);
   }
-  std::filesystem::remove_all(directory);
+  std::filesystem::remove(path);
 }
 
 }  // namespace
