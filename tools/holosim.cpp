@@ -135,8 +135,6 @@ std::optional<std::string> applyOption(std::string_view name,
       return notA("Fresnel or Convolution");
     }
     arguments.convolution = value == "Convolution";
-  } else {
-    return "unknown option '--" + std::string(name) + "'";
   }
   return std::nullopt;
 }
@@ -146,6 +144,14 @@ std::optional<std::string> parse(const std::vector<std::string_view>& words,
                                  Arguments& arguments) {
   const auto takesNoValue = [](std::string_view name) {
     return name == "help" || name == "diffuse";
+  };
+  const auto takesValue = [](std::string_view name) {
+    for (const std::string_view known :
+         {"size", "wavelength", "pitch", "distance", "angle", "object", "seed",
+          "noise", "deform", "experiment", "method"}) {
+      if (name == known) return true;
+    }
+    return false;
   };
   for (std::size_t i = 0; i < words.size(); ++i) {
     std::string_view word = words[i];
@@ -171,6 +177,8 @@ std::optional<std::string> parse(const std::vector<std::string_view>& words,
       (name == "help" ? arguments.help : arguments.simulation.diffuse) = true;
       continue;
     }
+    if (!takesValue(name))
+      return "unknown option '--" + std::string(name) + "'";
     if (!value) {
       if (i + 1 == words.size()) {
         return "--" + std::string(name) + " needs a value";

@@ -40,7 +40,7 @@ constexpr Rectangle kPattern[] = {
     {0.56, 0.96, 0.40, 0.44},
     {0.56, 0.96, 0.32, 0.36},
     {0.56, 0.96, 0.24, 0.28},
-    // A solid square: most of the object's light, and an area on which the
+    // A solid block: most of the object's light, and an area on which the
     // phase of an interferogram reads without fringes of the bars.
     {0.56, 0.96, 0.04, 0.20},
 };

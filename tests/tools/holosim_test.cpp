@@ -105,7 +105,7 @@ TEST_F(Holosim, RefusesBadArgumentsAndReportsUnusableFiles) {
   } cases[] = {
       {{}, 2, "no output picture given"},
       {{"a.png", "b.png"}, 2, "one picture only"},
-      {{"--frobnicate", "a.png"}, 2, "unknown option '--frobnicate'"},
+      {{"a.png", "--frobnicate"}, 2, "unknown option '--frobnicate'"},
       {{"a.png", "--size"}, 2, "--size needs a value"},
       {{"--size=2.5", "a.png"}, 2, "--size: '2.5' is not a whole number"},
       {{"--size", "0", "a.png"}, 2, "size must be at least 16"},
