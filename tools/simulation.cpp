@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <string_view>
 
 #include "numerics/fft.h"
@@ -11,6 +12,35 @@
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
+
+/// Random numbers that are the same for one seed on every platform (the
+/// standard distributions are not).
+class Random {
+ public:
+  explicit Random(std::uint64_t seed) : engine_(seed) {}
+
+  /// Uniform in [0, 1): the top 53 bits, each value a multiple of 2^-53.
+  double uniform() { return static_cast<double>(engine_() >> 11) * 0x1.0p-53; }
+
+  /// Standard normal, by Box-Muller; 1 - u keeps the logarithm's argument
+  /// above zero.
+  double normal() {
+    if (hasSpare_) {
+      hasSpare_ = false;
+      return spare_;
+    }
+    const double radius = std::sqrt(-2.0 * std::log(1.0 - uniform()));
+    const double angle = kTwoPi * uniform();
+    spare_ = radius * std::sin(angle);
+    hasSpare_ = true;
+    return radius * std::cos(angle);
+  }
+
+ private:
+  std::mt19937_64 engine_;
+  bool hasSpare_ = false;
+  double spare_ = 0.0;
+};
 
 /// An axis-aligned rectangle in the pattern's unit square: u across (left to
 /// right), v up (bottom to top).
@@ -71,6 +101,20 @@ double peakMagnitude(const Complex* const* wave, int n) {
     }
   }
   return std::sqrt(peak);
+}
+
+/// |object + reference|^2 per sensor pixel.
+RealField intensity(const Complex* const* object,
+                    const Complex* const* reference, int n) {
+  RealField recorded(n);
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      const Complex sum{object[r][c].re + reference[r][c].re,
+                        object[r][c].im + reference[r][c].im};
+      recorded[r][c] = squaredMagnitude(sum);
+    }
+  }
+  return recorded;
 }
 
 /// Records one exposure: the object with the given phase, and the reference.
@@ -177,24 +221,6 @@ std::string recordingProblem(const Recording& recording) {
   return {};
 }
 
-double Random::uniform() {
-  // The top 53 bits, so that every value is a multiple of 2^-53 below 1.
-  return static_cast<double>(engine_() >> 11) * 0x1.0p-53;
-}
-
-double Random::normal() {
-  if (hasSpare_) {
-    hasSpare_ = false;
-    return spare_;
-  }
-  // Box-Muller; 1 - u keeps the logarithm's argument above zero.
-  const double radius = std::sqrt(-2.0 * std::log(1.0 - uniform()));
-  const double angle = kTwoPi * uniform();
-  spare_ = radius * std::sin(angle);
-  hasSpare_ = true;
-  return radius * std::cos(angle);
-}
-
 RealField barsPattern(int n) {
   RealField mask(n);
   const int side = patternSide(n);
@@ -272,19 +298,6 @@ ComplexField referenceWave(const Recording& recording, double amplitude) {
     std::fill_n(wave[r], n, polar(amplitude, -q * y));
   }
   return wave;
-}
-
-RealField intensity(const Complex* const* object,
-                    const Complex* const* reference, int n) {
-  RealField recorded(n);
-  for (int r = 0; r < n; ++r) {
-    for (int c = 0; c < n; ++c) {
-      const Complex sum{object[r][c].re + reference[r][c].re,
-                        object[r][c].im + reference[r][c].im};
-      recorded[r][c] = squaredMagnitude(sum);
-    }
-  }
-  return recorded;
 }
 
 RealField phaseBump(const double* const* amplitude, int n, double peak) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <random>
 #include <string>
 
 #include "numerics/field.h"
@@ -34,23 +33,6 @@ inline constexpr int kMaxSensorSize = 4096;
 /// when it can.
 std::string recordingProblem(const Recording& recording);
 
-/// Random numbers that are the same for one seed on every platform (the
-/// standard distributions are not).
-class Random {
- public:
-  /// A stream determined by seed alone.
-  explicit Random(std::uint64_t seed) : engine_(seed) {}
-  /// Uniform in [0, 1).
-  double uniform();
-  /// Standard normal (mean 0, standard deviation 1).
-  double normal();
-
- private:
-  std::mt19937_64 engine_;
-  bool hasSpare_ = false;
-  double spare_ = 0.0;
-};
-
 /// The built-in object: an amplitude mask (0 or 1) of groups of three bars,
 /// horizontal and vertical, getting finer, and an "F" that shows any flip or
 /// turn, within a centred square of about a quarter of the edge n.
@@ -71,10 +53,6 @@ ComplexField sensorWave(const double* const* amplitude,
 
 /// The tilted plane reference wave of amplitude a on the N x N sensor.
 ComplexField referenceWave(const Recording& recording, double amplitude);
-
-/// |object + reference|^2 per sensor pixel.
-RealField intensity(const Complex* const* object,
-                    const Complex* const* reference, int n);
 
 /// Smooth phase bump exp(-d^2 / (2 s^2)) * peak, centred on the bright part
 /// of the amplitude (its bounding box), s a quarter of the box's larger side.
