@@ -161,19 +161,6 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(param.param.name);
     });
 
-TEST(ReconstructionSign, AReferenceTiltedTheOtherWayDoesNotFocus) {
-  // With the angle's sign reversed the program demodulates the twin wave,
-  // which focuses behind the sensor: a sign slip anywhere shows here.
-  const SimulationOptions options = smallRecording();
-  const RealField object = barsPattern(kN);
-  const Holograms pictures = simulate(object.rows(), options);
-  Recording reversed = options.recording;
-  reversed.angle = -reversed.angle;
-  const double z = options.recording.distance;
-  EXPECT_GT(focus(pictures.first, object, true, options.recording, z),
-            focus(pictures.first, object, true, reversed, z) + 0.3);
-}
-
 /// Phase difference reduced to (-pi, pi].
 double wrapped(double phase) {
   return std::remainder(phase, 2 * std::numbers::pi);
