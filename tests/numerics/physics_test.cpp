@@ -199,7 +199,7 @@ TEST(Physics, InterferencePhaseRecoversADeformation) {
       ASSERT_LT(std::abs(error), 0.8) << "at " << r << ", " << c;
     }
   }
-  EXPECT_GT(checked, objectSamples / 3);
+  EXPECT_GT(checked, objectSamples / 4);
   EXPECT_GT(oppositeSigns, checked / 5);
 }
 
