@@ -67,27 +67,40 @@ struct LinePass {
   }
 };
 
-// Columns in blocks, then rows one by one. Returns false at the first block
-// or row holding a non-finite sample; earlier lines stay transformed.
-bool transformField(const LinePass& pass, Complex* const* field) {
+// Columns in blocks, then rows in blocks. With mirrored set, columns c and
+// n - 1 - c are equal on entry, so only the first (n + 1) / 2 are transformed
+// and each result is written to both places. Returns false at the first
+// block holding a non-finite sample; earlier lines stay transformed.
+bool transformField(const LinePass& pass, Complex* const* field,
+                    bool mirrored) {
   const int n = pass.n;
-  for (int c0 = 0; c0 < n; c0 += kColumnBlock) {
-    const int width = c0 + kColumnBlock <= n ? kColumnBlock : n - c0;
+  const int columns = mirrored ? (n + 1) / 2 : n;
+  for (int c0 = 0; c0 < columns; c0 += kColumnBlock) {
+    const int width =
+        c0 + kColumnBlock <= columns ? kColumnBlock : columns - c0;
     for (int r = 0; r < n; ++r) {
       const Complex* row = field[r] + c0;
       for (int j = 0; j < width; ++j) pass.line(j)[r] = row[j];
     }
     if (!pass.transform(width)) return false;
     for (int r = 0; r < n; ++r) {
-      Complex* row = field[r] + c0;
-      for (int j = 0; j < width; ++j) row[j] = pass.line(j)[r];
+      Complex* row = field[r];
+      for (int j = 0; j < width; ++j) row[c0 + j] = pass.line(j)[r];
+      if (mirrored) {
+        for (int j = 0; j < width; ++j) row[n - 1 - c0 - j] = row[c0 + j];
+      }
     }
   }
   const std::size_t rowBytes = index(n) * sizeof(Complex);
-  for (int r = 0; r < n; ++r) {
-    std::memcpy(pass.line(0), field[r], rowBytes);
-    if (!pass.transform(1)) return false;
-    std::memcpy(field[r], pass.line(0), rowBytes);
+  for (int r0 = 0; r0 < n; r0 += kColumnBlock) {
+    const int height = r0 + kColumnBlock <= n ? kColumnBlock : n - r0;
+    for (int j = 0; j < height; ++j) {
+      std::memcpy(pass.line(j), field[r0 + j], rowBytes);
+    }
+    if (!pass.transform(height)) return false;
+    for (int j = 0; j < height; ++j) {
+      std::memcpy(field[r0 + j], pass.line(j), rowBytes);
+    }
   }
   return true;
 }
@@ -96,7 +109,8 @@ bool transformField(const LinePass& pass, Complex* const* field) {
 // failures (allocation) by longjmp to the break jump; nothing with a
 // destructor lives in this frame, so the jump skips no cleanup. Returns null
 // on success, else the message to raise.
-const char* runTransform(Complex* const* field, int n, bool forward) {
+const char* runTransform(Complex* const* field, int n, bool forward,
+                         bool mirrored) {
   alglib_impl::ae_state state;
   alglib_impl::ae_state_init(&state);
   std::jmp_buf breakJump;
@@ -116,7 +130,7 @@ const char* runTransform(Complex* const* field, int n, bool forward) {
   if (n > 1) alglib_impl::ftcomplexfftplan(n, 1, &plan, &state);
 
   const LinePass pass{&plan, &buffer, &state, n, forward};
-  const bool finite = transformField(pass, field);
+  const bool finite = transformField(pass, field, mirrored);
   alglib_impl::ae_state_clear(&state);
   if (finite) return nullptr;
   return forward ? kForwardError : kInverseError;
@@ -125,7 +139,12 @@ const char* runTransform(Complex* const* field, int n, bool forward) {
 }  // namespace
 
 void fft2d(Complex* const* field, int n, bool forward) {
-  const char* error = runTransform(field, n, forward);
+  const char* error = runTransform(field, n, forward, false);
+  if (error != nullptr) throw alglib::ap_error(error);
+}
+
+void fft2dMirrored(Complex* const* field, int n) {
+  const char* error = runTransform(field, n, true, true);
   if (error != nullptr) throw alglib::ap_error(error);
 }
 
@@ -142,25 +161,65 @@ void fftShift2d(Complex* const* field, int n, int rowShift, int columnShift) {
   }
 }
 
+namespace {
+
+// Sum of the in-field samples of the 3 x 3 neighbourhood of (r, c), rows
+// outer, columns inner.
+double neighbourhoodSum(const double* const* hologram, int n, int r, int c) {
+  double sum = 0.0;
+  for (int i = r - 1; i <= r + 1; ++i) {
+    if (i < 0 || i >= n) continue;
+    for (int j = c - 1; j <= c + 1; ++j) {
+      if (j >= 0 && j < n) sum += hologram[i][j];
+    }
+  }
+  return sum;
+}
+
+// Filters row r, whose first and last samples have been filtered already.
+// Adds in the same order as neighbourhoodSum, so the results are the same to
+// the last bit; without the bounds checks the loop vectorises.
+void filterInteriorRow(const double* above, const double* row,
+                       const double* below, int n, double* out) {
+  for (int c = 1; c < n - 1; ++c) {
+    double sum = 0.0;
+    sum += above[c - 1];
+    sum += above[c];
+    sum += above[c + 1];
+    sum += row[c - 1];
+    sum += row[c];
+    sum += row[c + 1];
+    sum += below[c - 1];
+    sum += below[c];
+    sum += below[c + 1];
+    out[c] = row[c] - sum / 9.0;
+  }
+}
+
+}  // namespace
+
 double subtractLocalMean(const double* const* hologram, int n,
                          double* const* filtered) {
+  for (int r = 0; r < n; ++r) {
+    const bool edgeRow = r == 0 || r == n - 1;
+    for (int c = 0; c < n; ++c) {
+      if (edgeRow || c == 0 || c == n - 1) {
+        // Divided by 9 on edges and corners too: the missing neighbours
+        // count as zeros.
+        filtered[r][c] =
+            hologram[r][c] - neighbourhoodSum(hologram, n, r, c) / 9.0;
+      }
+    }
+    if (!edgeRow) {
+      filterInteriorRow(hologram[r - 1], hologram[r], hologram[r + 1], n,
+                        filtered[r]);
+    }
+  }
+  // Summed in row-major order after filtering, as the filter would sum while
+  // it goes.
   double sum = 0.0;
   for (int r = 0; r < n; ++r) {
-    const int rFirst = r > 0 ? r - 1 : 0;
-    const int rLast = r + 1 < n ? r + 1 : n - 1;
-    for (int c = 0; c < n; ++c) {
-      const int cFirst = c > 0 ? c - 1 : 0;
-      const int cLast = c + 1 < n ? c + 1 : n - 1;
-      double neighbourhood = 0.0;
-      for (int i = rFirst; i <= rLast; ++i) {
-        for (int j = cFirst; j <= cLast; ++j) neighbourhood += hologram[i][j];
-      }
-      // Divided by 9 on edges and corners too: the missing neighbours count
-      // as zeros.
-      const double value = hologram[r][c] - neighbourhood / 9.0;
-      filtered[r][c] = value;
-      sum += value;
-    }
+    for (int c = 0; c < n; ++c) sum += filtered[r][c];
   }
   return sum;
 }

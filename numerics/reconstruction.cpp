@@ -13,7 +13,8 @@
 // - exp(i s (x^2 + y^2)) = exp(i s x^2) exp(i s y^2): the quadratic phase
 //   factors and the image-plane factor cost 2n trig calls, not n^2;
 // - the impulse response depends on x^2 + y^2 only, so one octant of it is
-//   computed and mirrored;
+//   computed and mirrored, and its columns transformed only once per
+//   mirrored pair;
 // - the centring shift is folded into the final pass that writes the
 //   outputs, saving a pass over the field.
 
@@ -202,7 +203,7 @@ void runConvolution(const double* const* hologram, int n,
   fft2d(work.rows(), n, true);
 
   fillKernel(kernel.rows(), n, optics);
-  fft2d(kernel.rows(), n, true);
+  fft2dMirrored(kernel.rows(), n);
 
   for (int r = 0; r < n; ++r) {
     Complex* w = work[r];

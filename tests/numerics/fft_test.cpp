@@ -79,6 +79,19 @@ TEST(Fft2d, AgreesBitForBitWithOneAlglibCallPerLine) {
   }
 }
 
+TEST(Fft2d, MirroredColumnsGiveTheSameBits) {
+  for (const int n : {1, 2, 5, 8, 17, 30}) {
+    ComplexField fast = randomComplex(n, 21u);
+    for (int r = 0; r < n; ++r) {
+      for (int c = 0; c < n / 2; ++c) fast[r][n - 1 - c] = fast[r][c];
+    }
+    ComplexField slow = copyOf(fast);
+    fft2dMirrored(fast.rows(), n);
+    literal::fft2d(slow.rows(), n, true);
+    EXPECT_EQ(largestDifference(fast, slow), 0.0) << "n = " << n;
+  }
+}
+
 TEST(Fft2d, ForwardThenInverseRestoresTheField) {
   for (const int n : {1, 7, 64, 129}) {
     const ComplexField input = randomComplex(n, 99u);
