@@ -6,15 +6,18 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <numbers>
 #include <vector>
+
+#include "numerics/fft_through.h"
 
 namespace {
 
 // Columns are gathered this many at a time: one pass over the rows then reads
 // whole cache lines instead of one sample per row and line.
-constexpr int kColumnBlock = 8;
+constexpr int kColumnBlock = 32;
 
 constexpr const char* kForwardError =
     "FFTC1D: A contains infinite or NAN values!";
@@ -23,83 +26,113 @@ constexpr const char* kInverseError =
 
 std::size_t index(int i) { return static_cast<std::size_t>(i); }
 
-// One pass of 1-D transforms over lines that have been gathered into
-// ALGLIB's buffer back to back. The inverse is done the way ALGLIB's own
-// fftc1dinv does it (conjugate, forward transform, conjugate and divide by
-// the length), so the results agree with fftc1dinv to the last bit.
+// True when no part of the samples is an infinity or a NaN (exponent bits
+// all ones). Tested on the bit patterns, which lets the loop vectorise.
+bool allFinite(const Complex* data, std::size_t count) {
+  constexpr std::uint64_t kExponent = 0x7ff0000000000000;
+  std::uint64_t nonFinite = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint64_t re = 0;
+    std::uint64_t im = 0;
+    std::memcpy(&re, &data[i].re, sizeof(re));
+    std::memcpy(&im, &data[i].im, sizeof(im));
+    nonFinite |= static_cast<std::uint64_t>((re & kExponent) == kExponent) |
+                 static_cast<std::uint64_t>((im & kExponent) == kExponent);
+  }
+  return nonFinite == 0;
+}
+
+// 1-D transforms of lines gathered back to back into ALGLIB's buffer. The
+// inverse is done the way ALGLIB's fftc1dinv does it (conjugate, forward
+// transform, conjugate and divide by the length), with the conjugations and
+// the division folded into the gather and the scatter, so the results agree
+// with fftc1dinv to the last bit.
 struct LinePass {
   alglib_impl::fasttransformplan* plan;
   alglib_impl::ae_vector* buffer;
   alglib_impl::ae_state* state;
   int n;
   bool forward;
+  // For a power-of-two length, times 1 / n rounds exactly as divided by n.
+  bool exactReciprocal;
 
   Complex* line(int k) const {
     return reinterpret_cast<Complex*>(buffer->ptr.p_double) +
            index(k) * index(n);
   }
 
+  Complex in(Complex v) const { return forward ? v : Complex{v.re, -v.im}; }
+
+  Complex out(Complex v) const {
+    if (forward) return v;
+    const double length = static_cast<double>(n);
+    if (exactReciprocal) return {v.re * (1.0 / length), -v.im * (1.0 / length)};
+    return {v.re / length, -v.im / length};
+  }
+
   // The finiteness check comes before the transform, as in fftc1d, and
   // reports through the return value so that no C++ exception crosses
   // ALGLIB's setjmp frame.
   bool transform(int lines) const {
-    const Complex* data = line(0);
-    const std::size_t count = index(lines) * index(n);
-    bool finite = true;
-    for (std::size_t i = 0; i < count; ++i) {
-      finite &= std::isfinite(data[i].re) & std::isfinite(data[i].im);
-    }
-    if (!finite) return false;
-    if (n == 1) return true;
-    Complex* values = line(0);
-    if (!forward) {
-      for (std::size_t i = 0; i < count; ++i) values[i].im = -values[i].im;
-    }
-    alglib_impl::ftapplyplan(plan, buffer, 0, lines, state);
-    if (!forward) {
-      const double length = static_cast<double>(n);
-      for (std::size_t i = 0; i < count; ++i) {
-        values[i].re = values[i].re / length;
-        values[i].im = -values[i].im / length;
-      }
-    }
+    if (!allFinite(line(0), index(lines) * index(n))) return false;
+    if (n > 1) alglib_impl::ftapplyplan(plan, buffer, 0, lines, state);
     return true;
   }
 };
 
-// Columns in blocks, then rows in blocks. With mirrored set, columns c and
-// n - 1 - c are equal on entry, so only the first (n + 1) / 2 are transformed
-// and each result is written to both places. Returns false at the first
-// block holding a non-finite sample; earlier lines stay transformed.
-bool transformField(const LinePass& pass, Complex* const* field,
-                    bool mirrored) {
+// Columns in blocks, then rows in blocks. The columns come from the source
+// when it has one, else from the field; the column results go into the
+// field. The finished rows go to the sink when it has one, else back into
+// the field. With mirrored set, columns c and n - 1 - c are equal on entry,
+// so only the first (n + 1) / 2 are transformed and each result is written
+// to both places. Returns false when a column holds a non-finite sample on
+// entry or after its transform, in which case no row has reached the sink.
+bool transformField(const LinePass& pass, Complex* const* field, bool mirrored,
+                    const ColumnSource& source, const RowSink& sink) {
   const int n = pass.n;
   const int columns = mirrored ? (n + 1) / 2 : n;
+  Complex loaded[kColumnBlock];
+  bool finite = true;
   for (int c0 = 0; c0 < columns; c0 += kColumnBlock) {
     const int width =
         c0 + kColumnBlock <= columns ? kColumnBlock : columns - c0;
     for (int r = 0; r < n; ++r) {
       const Complex* row = field[r] + c0;
-      for (int j = 0; j < width; ++j) pass.line(j)[r] = row[j];
+      if (source.load != nullptr) {
+        source.load(source.context, r, c0, width, loaded);
+        row = loaded;
+      }
+      for (int j = 0; j < width; ++j) pass.line(j)[r] = pass.in(row[j]);
     }
     if (!pass.transform(width)) return false;
     for (int r = 0; r < n; ++r) {
       Complex* row = field[r];
-      for (int j = 0; j < width; ++j) row[c0 + j] = pass.line(j)[r];
+      for (int j = 0; j < width; ++j) row[c0 + j] = pass.out(pass.line(j)[r]);
+      finite &= allFinite(row + c0, index(width));
       if (mirrored) {
         for (int j = 0; j < width; ++j) row[n - 1 - c0 - j] = row[c0 + j];
       }
     }
   }
-  const std::size_t rowBytes = index(n) * sizeof(Complex);
+  // Overflow in the column pass is refused here, before any row is handed
+  // on, so that a failed transform leaves the sink's outputs untouched.
+  if (!finite) return false;
   for (int r0 = 0; r0 < n; r0 += kColumnBlock) {
     const int height = r0 + kColumnBlock <= n ? kColumnBlock : n - r0;
     for (int j = 0; j < height; ++j) {
-      std::memcpy(pass.line(j), field[r0 + j], rowBytes);
+      const Complex* row = field[r0 + j];
+      Complex* line = pass.line(j);
+      for (int c = 0; c < n; ++c) line[c] = pass.in(row[c]);
     }
     if (!pass.transform(height)) return false;
     for (int j = 0; j < height; ++j) {
-      std::memcpy(field[r0 + j], pass.line(j), rowBytes);
+      Complex* line = pass.line(j);
+      for (int c = 0; c < n; ++c) line[c] = pass.out(line[c]);
+      if (sink.store != nullptr) {
+        sink.store(sink.context, r0 + j, line);
+      } else {
+        std::memcpy(field[r0 + j], line, index(n) * sizeof(Complex));
+      }
     }
   }
   return true;
@@ -110,7 +143,8 @@ bool transformField(const LinePass& pass, Complex* const* field,
 // destructor lives in this frame, so the jump skips no cleanup. Returns null
 // on success, else the message to raise.
 const char* runTransform(Complex* const* field, int n, bool forward,
-                         bool mirrored) {
+                         bool mirrored, const ColumnSource& source,
+                         const RowSink& sink) {
   alglib_impl::ae_state state;
   alglib_impl::ae_state_init(&state);
   std::jmp_buf breakJump;
@@ -129,8 +163,9 @@ const char* runTransform(Complex* const* field, int n, bool forward,
                               alglib_impl::DT_REAL, &state, true);
   if (n > 1) alglib_impl::ftcomplexfftplan(n, 1, &plan, &state);
 
-  const LinePass pass{&plan, &buffer, &state, n, forward};
-  const bool finite = transformField(pass, field, mirrored);
+  const bool powerOfTwo = (n & (n - 1)) == 0;
+  const LinePass pass{&plan, &buffer, &state, n, forward, powerOfTwo};
+  const bool finite = transformField(pass, field, mirrored, source, sink);
   alglib_impl::ae_state_clear(&state);
   if (finite) return nullptr;
   return forward ? kForwardError : kInverseError;
@@ -139,12 +174,17 @@ const char* runTransform(Complex* const* field, int n, bool forward,
 }  // namespace
 
 void fft2d(Complex* const* field, int n, bool forward) {
-  const char* error = runTransform(field, n, forward, false);
-  if (error != nullptr) throw alglib::ap_error(error);
+  fft2dThrough(field, n, forward, {}, {});
 }
 
 void fft2dMirrored(Complex* const* field, int n) {
-  const char* error = runTransform(field, n, true, true);
+  const char* error = runTransform(field, n, true, true, {}, {});
+  if (error != nullptr) throw alglib::ap_error(error);
+}
+
+void fft2dThrough(Complex* const* field, int n, bool forward,
+                  const ColumnSource& source, const RowSink& sink) {
+  const char* error = runTransform(field, n, forward, false, source, sink);
   if (error != nullptr) throw alglib::ap_error(error);
 }
 
