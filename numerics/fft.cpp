@@ -26,20 +26,26 @@ constexpr const char* kInverseError =
 
 std::size_t index(int i) { return static_cast<std::size_t>(i); }
 
-// True when no part of the samples is an infinity or a NaN (exponent bits
-// all ones). Tested on the bit patterns, which lets the loop vectorise.
+// True when no part of the samples is an infinity or a NaN: x - x is 0 for
+// a finite x and NaN otherwise, and a NaN survives the sums. Four sums keep
+// the additions independent.
 bool allFinite(const Complex* data, std::size_t count) {
-  constexpr std::uint64_t kExponent = 0x7ff0000000000000;
-  std::uint64_t nonFinite = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    std::uint64_t re = 0;
-    std::uint64_t im = 0;
-    std::memcpy(&re, &data[i].re, sizeof(re));
-    std::memcpy(&im, &data[i].im, sizeof(im));
-    nonFinite |= static_cast<std::uint64_t>((re & kExponent) == kExponent) |
-                 static_cast<std::uint64_t>((im & kExponent) == kExponent);
+  double a = 0.0;
+  double b = 0.0;
+  double c = 0.0;
+  double d = 0.0;
+  std::size_t i = 0;
+  for (; i + 2 <= count; i += 2) {
+    a += data[i].re - data[i].re;
+    b += data[i].im - data[i].im;
+    c += data[i + 1].re - data[i + 1].re;
+    d += data[i + 1].im - data[i + 1].im;
   }
-  return nonFinite == 0;
+  for (; i < count; ++i) {
+    a += data[i].re - data[i].re;
+    b += data[i].im - data[i].im;
+  }
+  return a + b + c + d == 0.0;
 }
 
 // 1-D transforms of lines gathered back to back into ALGLIB's buffer. The
@@ -61,22 +67,35 @@ struct LinePass {
            index(k) * index(n);
   }
 
-  Complex in(Complex v) const { return forward ? v : Complex{v.re, -v.im}; }
-
-  Complex out(Complex v) const {
-    if (forward) return v;
-    const double length = static_cast<double>(n);
-    if (exactReciprocal) return {v.re * (1.0 / length), -v.im * (1.0 / length)};
-    return {v.re / length, -v.im / length};
+  // Copies count samples into a line (conjugated for the inverse).
+  void load(const Complex* from, std::size_t count, Complex* to) const {
+    if (forward) {
+      std::memcpy(to, from, count * sizeof(Complex));
+    } else {
+      for (std::size_t i = 0; i < count; ++i) to[i] = {from[i].re, -from[i].im};
+    }
   }
 
-  // The finiteness check comes before the transform, as in fftc1d, and
-  // reports through the return value so that no C++ exception crosses
-  // ALGLIB's setjmp frame.
-  bool transform(int lines) const {
-    if (!allFinite(line(0), index(lines) * index(n))) return false;
+  // Finishes count transformed samples in place (conjugated and divided by
+  // the length for the inverse).
+  void finish(Complex* values, std::size_t count) const {
+    if (forward) return;
+    const double length = static_cast<double>(n);
+    if (exactReciprocal) {
+      const double scale = 1.0 / length;
+      for (std::size_t i = 0; i < count; ++i) {
+        values[i] = {values[i].re * scale, -values[i].im * scale};
+      }
+    } else {
+      for (std::size_t i = 0; i < count; ++i) {
+        values[i] = {values[i].re / length, -values[i].im / length};
+      }
+    }
+  }
+
+  void transform(int lines) const {
     if (n > 1) alglib_impl::ftapplyplan(plan, buffer, 0, lines, state);
-    return true;
+    finish(line(0), index(lines) * index(n));
   }
 };
 
@@ -85,53 +104,55 @@ struct LinePass {
 // field. The finished rows go to the sink when it has one, else back into
 // the field. With mirrored set, columns c and n - 1 - c are equal on entry,
 // so only the first (n + 1) / 2 are transformed and each result is written
-// to both places. Returns false when a column holds a non-finite sample on
-// entry or after its transform, in which case no row has reached the sink.
+// to both places.
+//
+// Returns false when the column results hold a non-finite value, which is
+// the case when the input does (a NaN or an infinity spreads over its whole
+// line) or when the column pass overflowed; fftc1d would refuse the input,
+// or the rows, with the same message. The check comes before the row pass,
+// so the sink's outputs stay untouched on failure.
 bool transformField(const LinePass& pass, Complex* const* field, bool mirrored,
                     const ColumnSource& source, const RowSink& sink) {
   const int n = pass.n;
   const int columns = mirrored ? (n + 1) / 2 : n;
-  Complex loaded[kColumnBlock];
+  Complex gathered[kColumnBlock];
   bool finite = true;
   for (int c0 = 0; c0 < columns; c0 += kColumnBlock) {
     const int width =
         c0 + kColumnBlock <= columns ? kColumnBlock : columns - c0;
     for (int r = 0; r < n; ++r) {
-      const Complex* row = field[r] + c0;
       if (source.load != nullptr) {
-        source.load(source.context, r, c0, width, loaded);
-        row = loaded;
+        source.load(source.context, r, c0, width, gathered);
+      } else {
+        std::memcpy(gathered, field[r] + c0, index(width) * sizeof(Complex));
       }
-      for (int j = 0; j < width; ++j) pass.line(j)[r] = pass.in(row[j]);
+      for (int j = 0; j < width; ++j) {
+        pass.line(j)[r] = {gathered[j].re,
+                           pass.forward ? gathered[j].im : -gathered[j].im};
+      }
     }
-    if (!pass.transform(width)) return false;
+    pass.transform(width);
+    finite = finite && allFinite(pass.line(0), index(width) * index(n));
     for (int r = 0; r < n; ++r) {
       Complex* row = field[r];
-      for (int j = 0; j < width; ++j) row[c0 + j] = pass.out(pass.line(j)[r]);
-      finite &= allFinite(row + c0, index(width));
+      for (int j = 0; j < width; ++j) row[c0 + j] = pass.line(j)[r];
       if (mirrored) {
         for (int j = 0; j < width; ++j) row[n - 1 - c0 - j] = row[c0 + j];
       }
     }
   }
-  // Overflow in the column pass is refused here, before any row is handed
-  // on, so that a failed transform leaves the sink's outputs untouched.
   if (!finite) return false;
   for (int r0 = 0; r0 < n; r0 += kColumnBlock) {
     const int height = r0 + kColumnBlock <= n ? kColumnBlock : n - r0;
     for (int j = 0; j < height; ++j) {
-      const Complex* row = field[r0 + j];
-      Complex* line = pass.line(j);
-      for (int c = 0; c < n; ++c) line[c] = pass.in(row[c]);
+      pass.load(field[r0 + j], index(n), pass.line(j));
     }
-    if (!pass.transform(height)) return false;
+    pass.transform(height);
     for (int j = 0; j < height; ++j) {
-      Complex* line = pass.line(j);
-      for (int c = 0; c < n; ++c) line[c] = pass.out(line[c]);
       if (sink.store != nullptr) {
-        sink.store(sink.context, r0 + j, line);
+        sink.store(sink.context, r0 + j, pass.line(j));
       } else {
-        std::memcpy(field[r0 + j], line, index(n) * sizeof(Complex));
+        std::memcpy(field[r0 + j], pass.line(j), index(n) * sizeof(Complex));
       }
     }
   }
