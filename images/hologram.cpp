@@ -3,8 +3,8 @@
 #include "app/listener.h"
 #include "experiment/experiment.h"
 #include "experiment/memory.h"
+#include "images/access.h"
 #include "images/images.h"
-#include "images/picture.h"
 
 void Experiment::loadHologram(Vantor::IExperimentListener* listener,
                               const std::string& path, RealField& samples,

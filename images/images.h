@@ -7,8 +7,10 @@
 #include "experiment/experiment.h"
 #include "numerics/field.h"
 
-// Hologram pictures in, result pictures out. Failures are written to the
-// given stream as one line each; nothing is printed.
+// Hologram pictures in, result pictures out. A failed load writes its
+// message to the given stream as one line, followed for an unreadable
+// file by a "Detail: " line when the image library explained why; nothing
+// reaches the console.
 
 /// Whole-picture mode: the picture must be square; size becomes its width.
 bool loadSquareImage(const std::string& path, RealField& samples, int& size,

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <limits>
 
+#include "images/access.h"
 #include "images/images.h"
 #include "images/library.h"
-#include "images/picture.h"
 
 namespace {
 
