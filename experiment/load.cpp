@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <filesystem>
 #include <new>
 #include <pugixml.hpp>
 #include <string>
@@ -35,6 +36,12 @@ class Loader {
   }
 
   bool readDocument() {
+    // A directory opens like a file but reports an absurd size, which the
+    // library would then try to allocate.
+    std::error_code ignored;
+    if (std::filesystem::is_directory(path_, ignored)) {
+      return fail("is a directory, not a file");
+    }
     // Default options: DTDs are skipped and only the predefined entities
     // expanded, so entity bombs stay harmless text.
     const pugi::xml_parse_result result = document_.load_file(path_.c_str());

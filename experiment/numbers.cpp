@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <stdlib.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -63,14 +64,17 @@ bool readBoolean(const char* text) {
 }
 
 float narrowToFloat(double value) {
+  const float sign = std::signbit(value) ? -1.0f : 1.0f;
+  const double magnitude = std::fabs(value);
   if (std::isnan(value)) {
-    return std::copysign(std::numeric_limits<float>::quiet_NaN(),
-                         static_cast<float>(std::signbit(value) ? -1 : 1));
+    return std::copysign(std::numeric_limits<float>::quiet_NaN(), sign);
   }
-  if (std::fabs(value) >= kFloatOverflowThreshold) {
-    return std::copysign(std::numeric_limits<float>::infinity(),
-                         static_cast<float>(std::signbit(value) ? -1 : 1));
+  if (magnitude >= kFloatOverflowThreshold) {
+    return sign * std::numeric_limits<float>::infinity();
   }
+  // Below the threshold a value beyond FLT_MAX rounds down to it; say so
+  // rather than cast a value outside float's range.
+  if (magnitude > static_cast<double>(FLT_MAX)) return sign * FLT_MAX;
   return static_cast<float>(value);
 }
 
