@@ -11,6 +11,12 @@
 /// data.
 void fft2d(Complex* const* field, int n, bool forward);
 
+/// Forward fft2d of a field whose columns c and n - 1 - c are equal, as in a
+/// kernel that depends on the distance from the centre: only the first
+/// (n + 1) / 2 columns are transformed and copied to their mirrors. The
+/// results are those of fft2d to the last bit.
+void fft2dMirrored(Complex* const* field, int n);
+
 /// Circular shift: sample (r, c) moves to ((r + rowShift) mod n,
 /// (c + columnShift) mod n). Both shifts are non-negative.
 void fftShift2d(Complex* const* field, int n, int rowShift, int columnShift);

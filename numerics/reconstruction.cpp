@@ -7,15 +7,18 @@
 #include <vector>
 
 #include "numerics/fft.h"
+#include "numerics/fft_through.h"
 
 // Both reconstructions are written for speed while keeping the arithmetic of
 // the plain per-sample formulas to rounding:
 // - exp(i s (x^2 + y^2)) = exp(i s x^2) exp(i s y^2): the quadratic phase
 //   factors and the image-plane factor cost 2n trig calls, not n^2;
 // - the impulse response depends on x^2 + y^2 only, so one octant of it is
-//   computed and mirrored;
-// - the centring shift is folded into the final pass that writes the
-//   outputs, saving a pass over the field.
+//   computed and mirrored, and its columns transformed only once per
+//   mirrored pair;
+// - the products before a transform are formed while its columns are
+//   gathered, and the centring shift, the image-plane factor and the outputs
+//   while its last rows are scattered, saving passes over the field.
 
 namespace {
 
@@ -90,17 +93,42 @@ void writeRow(const Complex* u, int n, double* intensity, double* phase,
   }
 }
 
-// Row r of the field centred by shifting both directions by n / 2: output
-// sample (r, c) is field sample ((r - n / 2) mod n, (c - n / 2) mod n).
-// Example: n = 5 shifts by 2, so output row 0 is field row 3 and its first
-// columns are field columns 3, 4, 0, 1, 2.
-void centredRow(Complex* const* field, int n, int r, Complex* out) {
-  const int shift = n / 2;
-  const Complex* source = field[(r + n - shift) % n];
-  const int tail = n - shift;
-  std::memcpy(out, source + tail, index(shift) * sizeof(Complex));
-  std::memcpy(out + shift, source, index(tail) * sizeof(Complex));
-}
+// Takes the finished rows of the last transform, centres them (shift by
+// n / 2 in both directions), multiplies them by the image-plane factor when
+// there is one and writes the outputs. Field row r becomes output row
+// (r + n / 2) mod n, field column c output column (c + n / 2) mod n.
+// Example: n = 5 shifts by 2, so output row 0 comes from field row 3 and its
+// columns from field columns 3, 4, 0, 1, 2.
+struct OutputSink {
+  int n;
+  double* const* intensity;
+  double* const* phase;
+  PhaseOutput kind;
+  // Image-plane factor rowFactor[r] * columnFactor[c]; both empty for none.
+  std::vector<Complex> rowFactor;
+  std::vector<Complex> columnFactor;
+  std::vector<Complex> u;  // one centred output row
+
+  static void store(void* context, int r, const Complex* row) {
+    static_cast<OutputSink*>(context)->storeRow(r, row);
+  }
+
+  void storeRow(int r, const Complex* row) {
+    const int shift = n / 2;
+    const int out = (r + shift) % n;
+    Complex* centred = u.data();
+    std::memcpy(centred, row + (n - shift), index(shift) * sizeof(Complex));
+    std::memcpy(centred + shift, row, index(n - shift) * sizeof(Complex));
+    if (!rowFactor.empty()) {
+      const Complex f = rowFactor[index(out)];
+      for (int c = 0; c < n; ++c) {
+        centred[c] = times(centred[c], times(f, columnFactor[index(c)]));
+      }
+    }
+    writeRow(centred, n, intensity ? intensity[out] : nullptr, phase[out],
+             kind);
+  }
+};
 
 // Filtered hologram times the reference wave, the start of both methods.
 // Returns the reference wave's row values.
@@ -111,6 +139,25 @@ std::vector<Complex> prepare(const double* const* hologram, int n,
                            referenceAmplitude(sum, n), optics.pitch);
 }
 
+// Input of the Fresnel transform, formed as the columns are gathered:
+// reference wave times hologram-plane factor times filtered hologram.
+struct FresnelInput {
+  const double* const* filtered;
+  std::vector<Complex> rowFactor;  // reference(r) * exp(i s y_r^2)
+  std::vector<Complex> axis;       // exp(i s x_c^2)
+
+  static void load(const void* context, int r, int c0, int count,
+                   Complex* out) {
+    const auto& in = *static_cast<const FresnelInput*>(context);
+    const Complex f = in.rowFactor[index(r)];
+    const double* b = in.filtered[r];
+    for (int j = 0; j < count; ++j) {
+      const Complex factor = times(f, in.axis[index(c0 + j)]);
+      out[j] = {factor.re * b[c0 + j], factor.im * b[c0 + j]};
+    }
+  }
+};
+
 void runFresnel(const double* const* hologram, int n, double* const* intensity,
                 double* const* phase, PhaseOutput kind, const Optics& optics) {
   ComplexField work(n);
@@ -118,37 +165,31 @@ void runFresnel(const double* const* hologram, int n, double* const* intensity,
   const std::vector<Complex> reference = prepare(hologram, n, filtered, optics);
 
   const double lz = optics.wavelength * optics.zDistance;
-  const std::vector<Complex> axis =
-      hologramPlaneAxis(n, optics.pitch, -kPi / lz);
+  FresnelInput input{
+      filtered.rows(), {}, hologramPlaneAxis(n, optics.pitch, -kPi / lz)};
   for (int r = 0; r < n; ++r) {
-    const Complex rowFactor = times(reference[index(r)], axis[index(r)]);
-    const double* b = filtered[r];
-    Complex* w = work[r];
-    for (int c = 0; c < n; ++c) {
-      const Complex factor = times(rowFactor, axis[index(c)]);
-      w[c] = {factor.re * b[c], factor.im * b[c]};
-    }
+    input.rowFactor.push_back(times(reference[index(r)], input.axis[index(r)]));
   }
-
-  fft2d(work.rows(), n, false);
 
   // F = (i / (lambda z)) exp(-i t0) exp(i psi) with t0 = -(2 pi / lambda) z;
   // the constant goes into the row factor.
   const double length = (n - 1) * optics.pitch + optics.pitch;
-  const std::vector<Complex> image =
-      imagePlaneAxis(n, length, -kPi * optics.wavelength * optics.zDistance);
   const double t0 = -(2.0 * kPi / optics.wavelength) * optics.zDistance;
   const double g = 1.0 / lz;
   const Complex constant = {std::sin(t0) * g, std::cos(t0) * g};
-  std::vector<Complex> row(index(n));
+  OutputSink output{n,
+                    intensity,
+                    phase,
+                    kind,
+                    {},
+                    imagePlaneAxis(n, length, -kPi * lz),
+                    std::vector<Complex>(index(n))};
   for (int r = 0; r < n; ++r) {
-    centredRow(work.rows(), n, r, row.data());
-    const Complex rowFactor = times(constant, image[index(r)]);
-    for (int c = 0; c < n; ++c) {
-      row[index(c)] = times(row[index(c)], times(rowFactor, image[index(c)]));
-    }
-    writeRow(row.data(), n, intensity ? intensity[r] : nullptr, phase[r], kind);
+    output.rowFactor.push_back(times(constant, output.columnFactor[index(r)]));
   }
+
+  fft2dThrough(work.rows(), n, false, {FresnelInput::load, &input},
+               {OutputSink::store, &output});
 }
 
 // The free-space impulse response G = (i / (lambda rho)) exp(-i k rho),
@@ -186,6 +227,34 @@ void fillKernel(Complex* const* kernel, int n, const Optics& optics) {
   }
 }
 
+// Input of the first transform: reference wave times filtered hologram.
+struct ConvolutionInput {
+  const double* const* filtered;
+  const std::vector<Complex>& reference;
+
+  static void load(const void* context, int r, int c0, int count,
+                   Complex* out) {
+    const auto& in = *static_cast<const ConvolutionInput*>(context);
+    const Complex wave = in.reference[index(r)];
+    const double* b = in.filtered[r] + c0;
+    for (int j = 0; j < count; ++j) out[j] = {wave.re * b[j], wave.im * b[j]};
+  }
+};
+
+// Input of the inverse transform: the two spectra multiplied.
+struct SpectrumProduct {
+  const Complex* const* spectrum;
+  const Complex* const* kernel;
+
+  static void load(const void* context, int r, int c0, int count,
+                   Complex* out) {
+    const auto& in = *static_cast<const SpectrumProduct*>(context);
+    const Complex* a = in.spectrum[r] + c0;
+    const Complex* g = in.kernel[r] + c0;
+    for (int j = 0; j < count; ++j) out[j] = times(a[j], g[j]);
+  }
+};
+
 void runConvolution(const double* const* hologram, int n,
                     double* const* intensity, double* const* phase,
                     PhaseOutput kind, const Optics& optics) {
@@ -193,29 +262,20 @@ void runConvolution(const double* const* hologram, int n,
   ComplexField kernel(n);
   RealField filtered(n);
   const std::vector<Complex> reference = prepare(hologram, n, filtered, optics);
-  for (int r = 0; r < n; ++r) {
-    const Complex wave = reference[index(r)];
-    const double* b = filtered[r];
-    Complex* w = work[r];
-    for (int c = 0; c < n; ++c) w[c] = {wave.re * b[c], wave.im * b[c]};
-  }
-  fft2d(work.rows(), n, true);
+  const ConvolutionInput input{filtered.rows(), reference};
+  fft2dThrough(work.rows(), n, true, {ConvolutionInput::load, &input}, {});
 
   fillKernel(kernel.rows(), n, optics);
-  fft2d(kernel.rows(), n, true);
+  fft2dMirrored(kernel.rows(), n);
 
-  for (int r = 0; r < n; ++r) {
-    Complex* w = work[r];
-    const Complex* g = kernel[r];
-    for (int c = 0; c < n; ++c) w[c] = times(w[c], g[c]);
-  }
-  fft2d(work.rows(), n, false);
-
-  std::vector<Complex> row(index(n));
-  for (int r = 0; r < n; ++r) {
-    centredRow(work.rows(), n, r, row.data());
-    writeRow(row.data(), n, intensity ? intensity[r] : nullptr, phase[r], kind);
-  }
+  // The product is formed as the inverse gathers its columns; each column
+  // block is gathered before it is overwritten, so work can take the
+  // column results in place.
+  const SpectrumProduct product{work.rows(), kernel.rows()};
+  OutputSink output{
+      n, intensity, phase, kind, {}, {}, std::vector<Complex>(index(n))};
+  fft2dThrough(work.rows(), n, false, {SpectrumProduct::load, &product},
+               {OutputSink::store, &output});
 }
 
 }  // namespace

@@ -1,0 +1,105 @@
+// Timings of the 2-D transform and of one reconstruction of each method,
+// each beside the plain transcription the tests compare with. Run with
+//   build/release/bench/bench_numerics --benchmark_repetitions=5
+//     --benchmark_report_aggregates_only=true
+// and compare medians; bench/numpy_reconstruction.py gives the numpy
+// baseline on the same sizes.
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+#include "literal.h"
+#include "numerics/fft.h"
+#include "numerics/reconstruction.h"
+
+namespace {
+
+constexpr double kWavelength = 532e-9;
+constexpr double kAngle = 0.02;
+constexpr double kDistance = 0.1;
+constexpr double kPitch = 3.45e-6;
+
+RealField randomHologram(int n) {
+  std::mt19937 random(1u);
+  std::uniform_real_distribution<double> level(0.0, 255.0);
+  RealField field(n);
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) field[r][c] = level(random);
+  }
+  return field;
+}
+
+ComplexField randomField(int n) {
+  std::mt19937 random(2u);
+  std::uniform_real_distribution<double> part(-1.0, 1.0);
+  ComplexField field(n);
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) field[r][c] = {part(random), part(random)};
+  }
+  return field;
+}
+
+template <void (*Transform)(Complex* const*, int, bool)>
+void transformBench(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  ComplexField field = randomField(n);
+  bool forward = true;
+  for (auto _ : state) {
+    Transform(field.rows(), n, forward);
+    forward = !forward;  // keeps the values bounded
+    benchmark::DoNotOptimize(field[0][0]);
+  }
+}
+
+template <typename Reconstruct>
+void reconstructionBench(benchmark::State& state, Reconstruct reconstruct) {
+  const int n = static_cast<int>(state.range(0));
+  const RealField hologram = randomHologram(n);
+  RealField intensity(n), tangent(n);
+  for (auto _ : state) {
+    reconstruct(hologram.rows(), n, intensity.rows(), tangent.rows());
+    benchmark::DoNotOptimize(intensity[0][0]);
+  }
+}
+
+void Fft2d(benchmark::State& state) { transformBench<fft2d>(state); }
+void Fft2dLiteral(benchmark::State& state) {
+  transformBench<literal::fft2d>(state);
+}
+
+void Fresnel(benchmark::State& state) {
+  reconstructionBench(state, [](auto h, int n, auto i, auto t) {
+    reconstructFresnel(h, n, i, t, kWavelength, kAngle, kDistance, kPitch);
+  });
+}
+void FresnelLiteral(benchmark::State& state) {
+  reconstructionBench(state, [](auto h, int n, auto i, auto t) {
+    literal::fresnel(h, n, i, t, kWavelength, kAngle, kDistance, kPitch);
+  });
+}
+void Convolution(benchmark::State& state) {
+  reconstructionBench(state, [](auto h, int n, auto i, auto t) {
+    reconstructConvolution(h, n, i, t, kWavelength, kAngle, kDistance, kPitch);
+  });
+}
+void ConvolutionLiteral(benchmark::State& state) {
+  reconstructionBench(state, [](auto h, int n, auto i, auto t) {
+    literal::convolution(h, n, i, t, kWavelength, kAngle, kDistance, kPitch);
+  });
+}
+
+void sizes(benchmark::internal::Benchmark* bench) {
+  for (const int n : {256, 512, 1023, 1024, 2048}) bench->Arg(n);
+  bench->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(Fft2d)->Apply(sizes);
+BENCHMARK(Fft2dLiteral)->Apply(sizes);
+BENCHMARK(Fresnel)->Apply(sizes);
+BENCHMARK(FresnelLiteral)->Apply(sizes);
+BENCHMARK(Convolution)->Apply(sizes);
+BENCHMARK(ConvolutionLiteral)->Apply(sizes);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "numerics/field.h"
+
+// The 2-D transform with its input and output passes open to the caller, so
+// that a reconstruction can form its input while the columns are gathered
+// and write its outputs while the rows are scattered, instead of making a
+// pass over the whole field before and after the transform.
+
+/// Supplies input samples (r, c0) to (r, c0 + count - 1) to a transform.
+struct ColumnSource {
+  void (*load)(const void* context, int r, int c0, int count,
+               Complex* out) = nullptr;
+  const void* context = nullptr;
+};
+
+/// Receives the finished row r of a transform (n samples).
+struct RowSink {
+  void (*store)(void* context, int r, const Complex* row) = nullptr;
+  void* context = nullptr;
+};
+
+/// fft2d of the field that source supplies (of field itself when source has
+/// no load function). field receives the column pass; the finished rows go
+/// to sink (back into field when sink has no store function). Non-finite
+/// data, on entry or after the column pass, raises ALGLIB's error before the
+/// sink has seen any row.
+void fft2dThrough(Complex* const* field, int n, bool forward,
+                  const ColumnSource& source, const RowSink& sink);

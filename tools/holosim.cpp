@@ -1,0 +1,335 @@
+// holosim: writes simulated off-axis holograms, and an experiment file that
+// makes holorecon reconstruct them.
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <new>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "images/images.h"
+#include "tools/simulation.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kBadArguments = 2;
+constexpr int kFailure = 1;
+
+constexpr std::string_view kUsage = R"(Usage: holosim [OPTIONS] PICTURE
+
+Simulates an off-axis hologram: an object at a distance in front of the
+sensor, its light propagated exactly to the sensor, and a tilted plane
+reference wave. The recorded intensity is written to PICTURE as an 8-bit
+grey PNG spanning the grey levels 0 to 255.
+
+Lengths share one unit of your choice (the defaults are in metres); the
+angle is in radians. Give the same values to holorecon and it focuses the
+object at the simulated distance.
+
+Options (also as --option=VALUE):
+  --size N             sensor edge in pixels, 16 to 4096 (default 512)
+  --wavelength L       wavelength of the light (default 5.32e-07)
+  --pitch P            distance between pixel centres (default 3.45e-06)
+  --distance Z         object to sensor (default 0.01)
+  --angle A            tilt of the reference wave; its phase changes along
+                       the picture's rows, bottom to top (default 0.05)
+  --object bars|FILE   bars: a built-in resolution target (the default);
+                       FILE: a picture whose red channel is the object's
+                       amplitude, its central N x N pixels one per sensor
+                       pixel (black where the picture is smaller). Keep the
+                       bright part within the central third or so, so that
+                       its reconstruction stands clear of the undiffracted
+                       light.
+  --diffuse            a random phase on the object, as a rough surface has
+  --seed S             seed of the random phase and noise (default 1)
+  --noise SIGMA        camera noise, standard deviation in grey levels
+                       (default 0)
+  --deform RADIANS     also write the object deformed by a smooth phase bump
+                       of this peak value, to PICTURE with "_deformed" before
+                       the extension; holorecon's interference phase then
+                       shows the bump
+  --experiment FILE    also write an experiment file for holorecon: a
+                       Reconstruction (DHI with --deform) over five distances
+                       from 0.75 to 1.25 times the distance, normalised
+                       output. Its picture paths are relative to the
+                       directory of FILE: run holorecon from there.
+  --method Fresnel|Convolution
+                       the experiment file's method (default Convolution)
+  --help               show this text
+
+Example:
+  holosim --size 256 --distance 5e-3 --experiment bars.xml bars.png
+  holorecon bars.xml
+
+Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments.
+)";
+
+/// Everything the command line asks for.
+struct Arguments {
+  SimulationOptions simulation;
+  std::string object = "bars";
+  std::string picture;
+  std::string experiment;
+  bool convolution = true;
+  bool help = false;
+};
+
+/// One line on standard error, prefixed with the program's name.
+void complain(const std::string& message) {
+  std::cerr << "holosim: " << message << '\n';
+}
+
+template <typename Number>
+bool parseNumber(std::string_view text, Number& value) {
+  const char* end = text.data() + text.size();
+  const auto result = std::from_chars(text.data(), end, value);
+  return result.ec == std::errc() && result.ptr == end;
+}
+
+/// Reads one option's value into its place; the message on failure.
+std::optional<std::string> applyOption(std::string_view name,
+                                       std::string_view value,
+                                       Arguments& arguments) {
+  Recording& recording = arguments.simulation.recording;
+  SimulationOptions& simulation = arguments.simulation;
+  const auto notA = [&](const char* kind) {
+    return "--" + std::string(name) + ": '" + std::string(value) + "' is not " +
+           kind;
+  };
+  double* real = nullptr;
+  if (name == "wavelength") real = &recording.wavelength;
+  if (name == "pitch") real = &recording.pitch;
+  if (name == "distance") real = &recording.distance;
+  if (name == "angle") real = &recording.angle;
+  if (name == "noise") real = &simulation.noise;
+  if (name == "deform") real = &simulation.deform;
+  if (real) {
+    if (!parseNumber(value, *real)) return notA("a number");
+    if (name == "deform") simulation.deformed = true;
+    return std::nullopt;
+  }
+  if (name == "size") {
+    if (!parseNumber(value, recording.size)) return notA("a whole number");
+  } else if (name == "seed") {
+    if (!parseNumber(value, simulation.seed)) {
+      return notA("a whole number from 0 to 18446744073709551615");
+    }
+  } else if (name == "object") {
+    if (value.empty()) return std::string("--object needs bars or a file");
+    arguments.object = value;
+  } else if (name == "experiment") {
+    if (value.empty()) return std::string("--experiment needs a file name");
+    arguments.experiment = value;
+  } else if (name == "method") {
+    if (value != "Fresnel" && value != "Convolution") {
+      return notA("Fresnel or Convolution");
+    }
+    arguments.convolution = value == "Convolution";
+  }
+  return std::nullopt;
+}
+
+/// Fills arguments from the command line; the message on failure.
+std::optional<std::string> parse(const std::vector<std::string_view>& words,
+                                 Arguments& arguments) {
+  const auto takesNoValue = [](std::string_view name) {
+    return name == "help" || name == "diffuse";
+  };
+  const auto takesValue = [](std::string_view name) {
+    for (const std::string_view known :
+         {"size", "wavelength", "pitch", "distance", "angle", "object", "seed",
+          "noise", "deform", "experiment", "method"}) {
+      if (name == known) return true;
+    }
+    return false;
+  };
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    std::string_view word = words[i];
+    if (word.size() < 2 || word.substr(0, 2) != "--") {
+      if (!word.empty() && word[0] == '-' && word != "-") {
+        return "unknown option '" + std::string(word) + "'";
+      }
+      if (!arguments.picture.empty()) {
+        return "one picture only, but both '" + arguments.picture + "' and '" +
+               std::string(word) + "' given";
+      }
+      arguments.picture = word;
+      continue;
+    }
+    std::string_view name = word.substr(2);
+    std::optional<std::string_view> value;
+    if (const auto equals = name.find('='); equals != name.npos) {
+      value = name.substr(equals + 1);
+      name = name.substr(0, equals);
+    }
+    if (takesNoValue(name)) {
+      if (value) return "--" + std::string(name) + " takes no value";
+      (name == "help" ? arguments.help : arguments.simulation.diffuse) = true;
+      continue;
+    }
+    if (!takesValue(name))
+      return "unknown option '--" + std::string(name) + "'";
+    if (!value) {
+      if (i + 1 == words.size()) {
+        return "--" + std::string(name) + " needs a value";
+      }
+      value = words[++i];
+    }
+    if (auto problem = applyOption(name, *value, arguments)) return problem;
+  }
+  return std::nullopt;
+}
+
+/// What is wrong with the values as a whole; nothing when they make sense.
+std::optional<std::string> check(const Arguments& arguments) {
+  if (arguments.picture.empty()) return std::string("no output picture given");
+  const std::string problem = recordingProblem(arguments.simulation.recording);
+  if (!problem.empty()) return problem;
+  const double noise = arguments.simulation.noise;
+  if (!(noise >= 0.0 && noise <= 1e6)) {
+    return std::string("the noise must be a number from 0 to 1e6");
+  }
+  if (!std::isfinite(arguments.simulation.deform) ||
+      std::abs(arguments.simulation.deform) > 1e6) {
+    return std::string("the deformation must be a number from -1e6 to 1e6");
+  }
+  return std::nullopt;
+}
+
+/// PICTURE with "_deformed" before its extension.
+std::string deformedName(const std::string& picture) {
+  const fs::path path(picture);
+  fs::path name = path.stem();
+  name += "_deformed";
+  name += path.extension();
+  return (path.parent_path() / name).string();
+}
+
+/// The object's amplitude, or the message why it could not be read.
+std::optional<std::string> loadObject(const Arguments& arguments,
+                                      RealField& amplitude) {
+  const int n = arguments.simulation.recording.size;
+  if (arguments.object == "bars") {
+    amplitude = barsPattern(n);
+    return std::nullopt;
+  }
+  std::stringstream reason;
+  if (!loadClippedImage(arguments.object, amplitude, n, ClipType::Center,
+                        reason)) {
+    // The loader's first line is its reason; what follows is the image
+    // library's own detail, which stays off the console.
+    std::string text;
+    std::getline(reason, text);
+    return "can't read the object picture '" + arguments.object + "'" +
+           (text.empty() ? "" : ": " + text);
+  }
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      if (amplitude[r][c] > 0.0) return std::nullopt;
+    }
+  }
+  return "the object picture '" + arguments.object +
+         "' is black (its red channel) over the central " + std::to_string(n) +
+         " x " + std::to_string(n) + " pixels";
+}
+
+bool savePicture(const std::string& path, const RealField& picture) {
+  const int n = picture.size();
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(n) *
+                                   static_cast<std::size_t>(n));
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      pixels[static_cast<std::size_t>(r) * static_cast<std::size_t>(n) +
+             static_cast<std::size_t>(c)] =
+          static_cast<std::uint8_t>(picture[r][c]);
+    }
+  }
+  return saveGreyPng8(path, pixels.data(), n, n);
+}
+
+/// path as seen from the directory that holds the experiment file.
+std::string pathFromExperiment(const std::string& path,
+                               const std::string& experiment) {
+  std::error_code error;
+  const fs::path base = fs::absolute(experiment, error).parent_path();
+  if (error) return path;
+  const fs::path relative = fs::proximate(path, base, error);
+  return error ? path : relative.generic_string();
+}
+
+bool writeText(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary);
+  file << text;
+  file.close();
+  return !file.fail();
+}
+
+int run(const Arguments& arguments) {
+  RealField amplitude;
+  if (auto problem = loadObject(arguments, amplitude)) {
+    complain(*problem);
+    return kFailure;
+  }
+  const Holograms pictures = simulate(amplitude.rows(), arguments.simulation);
+  const std::string second = deformedName(arguments.picture);
+  if (!savePicture(arguments.picture, pictures.first)) {
+    complain("can't write the picture '" + arguments.picture + "'");
+    return kFailure;
+  }
+  if (pictures.second && !savePicture(second, pictures.second)) {
+    complain("can't write the picture '" + second + "'");
+    return kFailure;
+  }
+  if (arguments.experiment.empty()) return 0;
+
+  ExperimentDescription description;
+  description.dhi = arguments.simulation.deformed;
+  description.convolution = arguments.convolution;
+  description.recording = arguments.simulation.recording;
+  description.hologram =
+      pathFromExperiment(arguments.picture, arguments.experiment);
+  if (description.dhi) {
+    description.hologram2 = pathFromExperiment(second, arguments.experiment);
+  }
+  if (!writeText(arguments.experiment, experimentXml(description))) {
+    complain("can't write the experiment file '" + arguments.experiment + "'");
+    return kFailure;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> words(argv + (argc > 0 ? 1 : 0),
+                                            argv + argc);
+  Arguments arguments;
+  if (auto problem = parse(words, arguments)) {
+    complain(*problem + " (see holosim --help)");
+    return kBadArguments;
+  }
+  if (arguments.help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (auto problem = check(arguments)) {
+    complain(*problem + " (see holosim --help)");
+    return kBadArguments;
+  }
+  try {
+    return run(arguments);
+  } catch (const std::bad_alloc&) {
+    complain("not enough memory for a simulation of this size");
+    return kFailure;
+  }
+}
