@@ -2,7 +2,9 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
+#include <memory>
 
 #include "images/access.h"
 #include "images/images.h"
@@ -33,11 +35,40 @@ int pngFlags(PngCompression compression) {
                                                 : PNG_DEFAULT;
 }
 
+/// Writes bytes to path and reports whether every one of them reached the
+/// file, the close included: a full disk often shows only there.
+bool writeWholeFile(const std::string& path, const BYTE* bytes,
+                    std::size_t size) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(bytes, 1, size, file) == size;
+  const bool closed = std::fclose(file) == 0;
+  return written && closed;
+}
+
+/// Owns a FreeImage memory stream.
+struct MemoryCloser {
+  void operator()(FIMEMORY* memory) const { FreeImage_CloseMemory(memory); }
+};
+
+/// Encodes the picture in memory and writes the file ourselves. FreeImage
+/// writes through stdio without looking at the result, so a disk that fills
+/// up mid-picture would leave a cut-off PNG behind a reported success; a
+/// picture that cannot be written whole is removed and reported instead.
 bool savePng(FIBITMAP* picture, const std::string& path,
              PngCompression compression) {
   startLibraryMessages();
-  return FreeImage_Save(FIF_PNG, picture, path.c_str(),
-                        pngFlags(compression)) != 0;
+  const std::unique_ptr<FIMEMORY, MemoryCloser> memory(FreeImage_OpenMemory());
+  if (!memory || !FreeImage_SaveToMemory(FIF_PNG, picture, memory.get(),
+                                         pngFlags(compression))) {
+    return false;
+  }
+  BYTE* bytes = nullptr;
+  DWORD size = 0;
+  if (!FreeImage_AcquireMemory(memory.get(), &bytes, &size)) return false;
+  if (writeWholeFile(path, bytes, size)) return true;
+  std::remove(path.c_str());
+  return false;
 }
 
 /// Writes the grey levels of row i into line y = i of a 24-bit picture.

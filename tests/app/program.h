@@ -102,24 +102,29 @@ class ProgramTest : public ::testing::Test {
     std::ofstream(dir_ / name, std::ios::binary) << text;
   }
 
-  std::set<fs::path> directories() const {
+  static std::set<fs::path> directories(const fs::path& in) {
     std::set<fs::path> result;
-    for (const auto& entry : fs::directory_iterator(dir_)) {
+    for (const auto& entry : fs::directory_iterator(in)) {
       if (entry.is_directory()) result.insert(entry.path());
     }
     return result;
   }
 
-  RunOutcome run(const std::string& arguments) {
-    const std::set<fs::path> before = directories();
-    const std::string command = "cd '" + dir_.string() + "' && " + kProgram +
-                                " " + arguments + " >out.txt 2>err.txt";
+  /// Runs the program with arguments in the scratch directory, or in its
+  /// subdirectory where, and collects the run directories it made there.
+  RunOutcome run(const std::string& arguments, const std::string& where = "") {
+    const fs::path cwd = where.empty() ? dir_ : dir_ / where;
+    const std::set<fs::path> before = directories(cwd);
+    const std::string command = "cd '" + cwd.string() + "' && " + kProgram +
+                                " " + arguments + " >'" +
+                                (dir_ / "out.txt").string() + "' 2>'" +
+                                (dir_ / "err.txt").string() + "'";
     const int raw = std::system(command.c_str());
     RunOutcome outcome;
     outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     outcome.out = readFile(dir_ / "out.txt");
     outcome.err = readFile(dir_ / "err.txt");
-    for (const fs::path& d : directories()) {
+    for (const fs::path& d : directories(cwd)) {
       if (!before.count(d)) outcome.runDirectories.push_back(d);
     }
     return outcome;
