@@ -4,7 +4,9 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -255,6 +257,32 @@ TEST(SaveResults, WritesTheExactLayout) {
             "</Results>\n");
   experiment.saveResults(dir.path + "/no/such/dir/results.xml", 0, 0);
   EXPECT_FALSE(std::filesystem::exists(dir.path + "/no"));
+}
+
+// Users' locales may write decimal commas; the file's numbers never do.
+// Uses an installed German locale or one compiled for the test.
+TEST(CommaLocale, NumbersKeepTheFullStop) {
+  TempDir dir;
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
+    const std::string build = "localedef -i de_DE -f ISO-8859-1 '" + dir.path +
+                              "/de_DE' >/dev/null 2>&1";
+    setenv("LOCPATH", dir.path.c_str(), 1);
+    if (std::system(build.c_str()) != 0 || !std::setlocale(LC_ALL, "de_DE")) {
+      unsetenv("LOCPATH");
+      GTEST_SKIP() << "no comma-decimal locale, and localedef cannot make one";
+    }
+  }
+  char printed[8];
+  std::snprintf(printed, sizeof printed, "%.1f", 1.5);
+  const double comma = readReal("1,5");
+  const double point = readReal("-2.5e-3");
+  const std::string formatted = formatReal(1e12);
+  std::setlocale(LC_ALL, "C");
+  unsetenv("LOCPATH");
+  ASSERT_STREQ(printed, "1,5") << "the locale does not write decimal commas";
+  EXPECT_EQ(point, -2.5e-3);
+  EXPECT_EQ(comma, 1.0);
+  EXPECT_EQ(formatted, "999999995904.000000");
 }
 
 }  // namespace
