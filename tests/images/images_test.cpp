@@ -1,0 +1,356 @@
+// Hologram pictures in (every kind, windows, failures) and result pictures
+// out (the grey mapping), and the round trip between the two.
+
+#include "images/images.h"
+
+#include <FreeImage.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <random>
+#include <tuple>
+#include <vector>
+
+#include "app/listener.h"
+#include "experiment/memory.h"
+#include "images/library.h"
+#include "images/picture.h"
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+using Errors = std::vector<std::string>;
+
+/// A directory of its own for one test, removed with everything in it.
+struct ScratchDir {
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("holorecon_" + std::to_string(getpid()) + "_" +
+                               std::to_string(std::random_device{}()));
+  ScratchDir() { std::filesystem::create_directories(dir); }
+  ~ScratchDir() { std::filesystem::remove_all(dir, ignored); }
+  std::string path(const std::string& name) const { return dir / name; }
+  std::error_code ignored;
+};
+
+/// 1 to 255, different for neighbours in x and in y: a zero sample can
+/// only come from outside the picture.
+int pattern(int x, int y) { return 1 + (3 * x + 7 * y) % 255; }
+
+/// 24-bit picture with red pattern(x, y), green 255 - red and blue 0.
+Picture patternPicture(int width, int height) {
+  Picture picture(FreeImage_Allocate(width, height, 24));
+  for (int i = 0; i < width * height; ++i) {
+    const int x = i % width, y = i / width;
+    RGBQUAD c{0, BYTE(255 - pattern(x, y)), BYTE(pattern(x, y)), 0};
+    FreeImage_SetPixelColor(picture.get(), unsigned(x), unsigned(y), &c);
+  }
+  return picture;
+}
+
+void savePicture(const Picture& picture, FREE_IMAGE_FORMAT format,
+                 const std::string& path) {
+  ASSERT_TRUE(FreeImage_Save(format, picture.get(), path.c_str(), 0)) << path;
+}
+
+/// Samples of the n x n field further than tolerance from expected(r, c).
+int mismatches(const RealField& samples, int n,
+               const std::function<double(int, int)>& expected,
+               double tolerance = 0) {
+  int wrong = 0;
+  for (int i = 0; i < n * n; ++i) {
+    const double sample = samples[i / n][i % n];
+    wrong += !(std::abs(sample - expected(i / n, i % n)) <= tolerance);
+  }
+  return wrong;
+}
+
+struct Listener : Vantor::IExperimentListener {
+  Errors errors;
+  void onStart(const std::string&, const std::tm*, int, int) override {}
+  void onFinish() override {}
+  void onStep(std::uint32_t, std::uint32_t, double, double) override {}
+  void onError(const std::string& m) override { errors.push_back(m); }
+};
+
+/// Experiment::loadHologram, which gives the same outcome without a
+/// listener; the reports to onError.
+Errors load(const std::string& path, RealField& samples, int& size,
+            int preferredSize = 0, ClipType clip = ClipType::Center) {
+  Experiment experiment;
+  experiment.preferredSize = preferredSize;
+  experiment.clipType = clip;
+  RealField quiet;
+  int quietSize = size;
+  experiment.loadHologram(nullptr, path, quiet, quietSize);
+  Listener listener;
+  experiment.loadHologram(&listener, path, samples, size);
+  EXPECT_EQ(bool(quiet), listener.errors.empty());
+  return listener.errors;
+}
+
+// Every kind, saved under a misleading name, gives the red (or grey) of
+// pixel (x, y) at samples[y - y0][x - x0]: the bottom line is row 0. Loaded
+// whole (x0 = y0 = 0) and as a window from (1, 1), which splits packed bits.
+TEST(Loading, EveryKindSamplesItsRedAtRowYColumnX) {
+  const auto same = [](int level) { return double(level); };
+  // FreeImage widens 8 bits to 16 by shifting, not by multiplying by 257.
+  const auto wide = [](int level) { return level * 256 * 255 / 65535.0; };
+  const auto red5 = [](int level) { return double((level >> 3) * 255 / 31); };
+  const auto reversed = [](FIBITMAP* p) {  // palette red differs from index
+    FIBITMAP* copy = FreeImage_Clone(p);
+    for (int i = 0; i < 256; ++i)
+      FreeImage_GetPalette(copy)[i].rgbRed = BYTE(255 - i);
+    return copy;
+  };
+  // Name, made from the grey picture, conversion, format, sample of level.
+  using Kind = std::tuple<const char*, bool, FIBITMAP* (*)(FIBITMAP*),
+                          FREE_IMAGE_FORMAT, double (*)(int)>;
+  const Kind kinds[] = {
+      {"24-bit", false, FreeImage_Clone, FIF_PNG, same},
+      {"32-bit alpha", false, FreeImage_ConvertTo32Bits, FIF_PNG, same},
+      {"16-bit 5-6-5", false, FreeImage_ConvertTo16Bits565, FIF_BMP, red5},
+      {"16-bit 5-5-5", false, FreeImage_ConvertTo16Bits555, FIF_BMP, red5},
+      {"8-bit grey", true, FreeImage_Clone, FIF_PNG, same},
+      {"8-bit palette", true, reversed, FIF_BMP,
+       [](int level) { return 255.0 - level; }},
+      {"4-bit grey", true, FreeImage_ConvertTo4Bits, FIF_BMP,
+       [](int level) { return (level >> 4) * 17.0; }},
+      {"1-bit", true, [](FIBITMAP* p) { return FreeImage_Threshold(p, 128); },
+       FIF_BMP, [](int level) { return level >= 128 ? 255.0 : 0.0; }},
+      {"16-bit grey", true, FreeImage_ConvertToUINT16, FIF_TIFF, wide},
+      {"16-bit RGB", false, FreeImage_ConvertToRGB16, FIF_TIFF, wide},
+      {"16-bit RGBA", false, FreeImage_ConvertToRGBA16, FIF_PNG, wide},
+      {"float grey", true, FreeImage_ConvertToFloat, FIF_TIFF, same},
+      {"float RGB", false, FreeImage_ConvertToRGBF, FIF_TIFF, same},
+      {"float RGBA", false, FreeImage_ConvertToRGBAF, FIF_TIFF, same}};
+  const int edge = 23;  // odd: lines carry padding
+  const Picture colour = patternPicture(edge, edge);
+  const Picture grey(FreeImage_GetChannel(colour.get(), FICC_RED));
+  const ScratchDir dir;
+  const std::string path = dir.path("kind.jpg");
+  for (const auto& [name, fromGrey, convert, format, expected] : kinds) {
+    savePicture(Picture(convert((fromGrey ? grey : colour).get())), format,
+                path);
+    for (const int n : {0, edge - 2}) {
+      SCOPED_TRACE(testing::Message() << name << ", n " << n);
+      RealField samples;
+      int size = -1;
+      ASSERT_EQ(load(path, samples, size, n), Errors{});
+      ASSERT_EQ(size, n ? n : edge);
+      const int at = n ? 1 : 0;
+      const auto level = [&](int y, int x) {
+        return expected(pattern(x + at, y + at));
+      };
+      EXPECT_EQ(mismatches(samples, size, level, 1e-4), 0);
+    }
+  }
+}
+
+// A little-endian TIFF, 4 x 4, 8-bit grey, with two private tags (65000,
+// 65001) that no reader knows, as camera software writes them.
+std::string tiffWithUnknownTags() {
+  std::string t("II*\0\x08\0\0\0\x0b\0", 10);  // 11 entries follow
+  const auto u16 = [&t](unsigned v) { t += {char(v), char(v >> 8)}; };
+  const unsigned tags[][3] = {{256, 3, 4},   {257, 3, 4},  {258, 3, 8},
+                              {259, 3, 1},   {262, 3, 1},  {273, 4, 146},
+                              {277, 3, 1},   {278, 3, 4},  {279, 4, 16},
+                              {65000, 4, 1}, {65001, 3, 7}};
+  for (const auto& [tag, type, value] : tags)
+    u16(tag), u16(type), u16(1), u16(0), u16(value), u16(0);
+  t.append(4, '\0');  // no further directory; pixels start at 146
+  for (int i = 0; i < 16; ++i) t.push_back(char(i * 16));
+  return t;
+}
+
+// Every load through loadHologram: preferredSize chooses the mode and the
+// window (sample [r][c] is pixel (x0 + c, y0 + r), zero off the picture),
+// the size left behind is the mode's, a failure is one report whose first
+// line is its text (at most one "Detail: " line of the library's follows)
+// and leaves the caller's samples, and nothing reaches the console.
+TEST(Loading, WindowsFailuresAndSizes) {
+  using enum ClipType;
+  const char* notLoaded = "The image couldn't be loaded\n";
+  const char* sizeOne = "The image size couldn't be 1\n";
+  const char* memory = "Not enough memory for the hologram\n";
+  // File (a pattern picture if width > 0), width, height, preferredSize,
+  // clipType, window origin x0 and y0, size after (from -7), error.
+  using Case = std::tuple<const char*, int, int, int, ClipType, int, int, int,
+                          const char*>;
+  const Case cases[] = {
+      {"w.dat", 2, 2, 0, Center, 0, 0, 2, nullptr},  // PNG named .dat
+      {"w.dat", 640, 480, 1, Center, 319, 239, 1, nullptr},
+      {"w.dat", 640, 480, 256, Left, 0, 112, 256, nullptr},
+      {"w.dat", 640, 480, 256, Center, 192, 112, 256, nullptr},
+      {"w.dat", 640, 480, 256, Right, 384, 112, 256, nullptr},
+      {"w.dat", 640, 480, 512, Center, 64, -16, 512, nullptr},
+      {"w.dat", 300, 255, 256, Center, 22, 0, 256, nullptr},  // -1 / 2
+      {"w.dat", 200, 300, 256, Right, -56, 22, 256, nullptr},
+      {"w.dat", 201, 100, 256, Center, -27, -78, 256, nullptr},  // -55 / 2
+      {"camera.tif", 0, 0, 0, Center, 0, 0, 4, nullptr},  // libtiff warns
+      {"missing.png", 0, 0, 0, Center, 0, 0, -7, notLoaded},
+      {"noise.png", 0, 0, 0, Center, 0, 0, -7, notLoaded},
+      {"cut.png", 0, 0, 0, Center, 0, 0, -7, notLoaded},
+      {"cut.tif", 0, 0, 0, Center, 0, 0, -7, notLoaded},  // libtiff errs
+      {"double.tif", 0, 0, 4, Center, 0, 0, 4, notLoaded},
+      {"wide.png", 640, 480, 0, Center, 0, 0, -7, "The image must be square\n"},
+      {"dot.png", 1, 1, 0, Center, 0, 0, 1, sizeOne},
+      {"column.png", 1, 300, 128, Center, 0, 0, 128, sizeOne},
+      {"neg.png", 8, 8, -3, Center, 0, 0, -3,
+       "The preferred size must be positive\n"},
+      {"huge.png", 8, 8, INT_MAX, Center, 0, 0, INT_MAX, memory}};
+  const ScratchDir dir;
+  std::ofstream(dir.path("camera.tif")) << tiffWithUnknownTags();
+  std::ofstream(dir.path("cut.tif")) << tiffWithUnknownTags().substr(0, 40);
+  std::ofstream(dir.path("noise.png")) << std::string(300, 'Z');
+  savePicture(patternPicture(64, 64), FIF_PNG, dir.path("cut.png"));
+  std::filesystem::resize_file(dir.path("cut.png"), 100);
+  savePicture(Picture(FreeImage_AllocateT(FIT_DOUBLE, 8, 8)), FIF_TIFF,
+              dir.path("double.tif"));
+  for (const auto& [file, width, height, n, clip, x0, y0, sizeAfter, error] :
+       cases) {
+    SCOPED_TRACE(testing::Message()
+                 << file << " " << width << " x " << height << ", n " << n);
+    // Without the system's word the allocation itself would be tried.
+    if (error == memory && !availableMemoryBytes()) continue;
+    const std::string path = dir.path(file);
+    if (width > 0) savePicture(patternPicture(width, height), FIF_PNG, path);
+    RealField samples(2);
+    samples[1][1] = 42.0;
+    int size = -7;
+    CaptureStderr();
+    const Errors errors = load(path, samples, size, n, clip);
+    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_EQ(size, sizeAfter);
+    ASSERT_EQ(errors.size(), error ? 1U : 0U) << testing::PrintToString(errors);
+    ASSERT_EQ(samples.size(), error ? 2 : size);
+    const auto pixel = [&](int r, int c) {
+      const int x = x0 + c, y = y0 + r;
+      return x >= 0 && x < width && y >= 0 && y < height ? pattern(x, y) : 0;
+    };
+    if (error == nullptr) {  // camera.tif has no pattern
+      EXPECT_EQ(width > 0 ? mismatches(samples, size, pixel) : 0, 0);
+      continue;
+    }
+    EXPECT_EQ(samples[1][1], 42.0);
+    ASSERT_EQ(errors[0].rfind(error, 0), 0U) << errors[0];
+    const std::string rest = errors[0].substr(std::string(error).size());
+    EXPECT_TRUE(rest.empty() || (rest.rfind("Detail: ", 0) == 0 &&
+                                 rest.find('\n') == rest.size() - 1))
+        << rest;
+  }
+}
+
+TEST(Loading, EveryRecordedHologramLoadsWithItsSize) {
+  const std::string data = HOLORECON_SOURCE_DIR "/../shared/data/";
+  if (!std::filesystem::exists(data + "README.md")) GTEST_SKIP() << data;
+  // The size each gives; the negative ones as a window of that size.
+  const std::pair<const char*, int> recorded[] = {
+      {"pydhm/die_1.jpg", 512},
+      {"pydhm/horse.bmp", -1024},
+      {"pydhm/usaf_1_cut.jpg", 1080},
+      {"pydhm/usaf_2_cut.jpg", 1080},
+      {"pydhm/I0_Fresnel_Lens.bmp", 1024},  // JPEG behind a BMP name
+      {"pydhm/RBC.jpg", 1023},
+      {"qpretrieve/hologram_cell_data.png", -200},
+      {"qpretrieve/hologram_cell_bg.png", -200}};
+  for (const auto& [file, expected] : recorded) {
+    SCOPED_TRACE(file);
+    RealField samples;
+    int size = 0;
+    ASSERT_EQ(load(data + file, samples, size, std::max(0, -expected)),
+              Errors{});
+    ASSERT_EQ(size, std::abs(expected));
+    // Fringes: grey levels, and not all alike.
+    const auto [lo, hi] =
+        std::minmax_element(samples[size / 2], samples[size / 2] + size);
+    EXPECT_TRUE(*lo >= 0.0 && *hi <= 255.0 && *hi - *lo > 20.0)
+        << *lo << " to " << *hi;
+  }
+}
+
+/// The grey level of every pixel of a 24-bit grey PNG, bottom line first.
+std::vector<int> greyLevels(const std::string& path, int n) {
+  const Picture picture(FreeImage_Load(FIF_PNG, path.c_str(), 0));
+  EXPECT_EQ(FreeImage_GetBPP(picture.get()), 24U) << path;
+  EXPECT_EQ(FreeImage_GetWidth(picture.get()), unsigned(n));
+  std::vector<int> levels;
+  for (int i = 0; i < n * n && picture; ++i) {
+    RGBQUAD c{};
+    FreeImage_GetPixelColor(picture.get(), unsigned(i % n), unsigned(i / n),
+                            &c);
+    EXPECT_TRUE(c.rgbRed == c.rgbGreen && c.rgbRed == c.rgbBlue);
+    levels.push_back(c.rgbRed);
+  }
+  return levels;
+}
+
+// The values fill a 2 x 2 field (or 1 x 1) row by row, the rest repeats the
+// first; greys are the pixels from the bottom-left corner on, so the
+// orientation (values[0][0] bottom-left) is checked as well. The program's
+// writer (scanlines, fastest zlib level) and the per-pixel one at zlib's
+// default give the same pixels, and the loader reads them back.
+TEST(Saving, KnownValuesGiveKnownGreyLevelsAndReadBack) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  // normalize, brightness, values, greys
+  using Case = std::tuple<bool, double, std::vector<double>, std::vector<int>>;
+  const Case cases[] = {
+      {true, 1, {0, 1000, 500, 250}, {0, 255, 127, 63}},
+      {true, 2, {0, 1000, 250, 750}, {0, 255, 127, 255}},
+      {true, 1, {7.5, 7.5, 7.5, 7.5}, {0, 0, 0, 0}},  // 0 / 0
+      {true, 1, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {true, 1, {-3, -1, -2}, {0, 170, 85, 0}},          // hi stays FLT_MIN
+      {true, 1, {0, nan, 1000, 500}, {0, 0, 255, 127}},  // NaN not in range
+      {false, 1, {12.9, 300, -5, 127.9}, {12, 255, 0, 127}},
+      {false, 0.5, {300, 511, 1}, {150, 255, 0, 150}},
+      {false, 1, {0.2, 0.5, 0.99, 0}, {0, 0, 0, 0}},
+      {false, 1, {nan, inf, -inf}, {0, 255, 0, 0}},
+      {false, 10, {3}, {30}}};  // 1 x 1
+  const ScratchDir dir;
+  const std::string fast = dir.path("fast"), slow = dir.path("slow");
+  for (const auto& [normalize, brightness, values, greys] : cases) {
+    SCOPED_TRACE(testing::PrintToString(values));
+    const int n = values.size() > 1 ? 2 : 1;
+    RealField field(n);
+    for (std::size_t k = 0; k < greys.size(); ++k)
+      field[int(k) / n][int(k) % n] = values[k < values.size() ? k : 0];
+    const OutputOptions options{normalize, brightness};
+    ASSERT_TRUE(saveImage(fast, field.rows(), n, options));
+    ASSERT_TRUE(saveImage(slow, field.rows(), n, options, PixelAccess::PerPixel,
+                          PngCompression::ZlibDefault));
+    EXPECT_EQ(greyLevels(fast + ".png", n), greys);
+    EXPECT_EQ(greyLevels(slow + ".png", n), greys);
+    if (n == 1) continue;  // a 1 x 1 picture is no hologram
+    RealField samples;
+    int size = 0;
+    ASSERT_EQ(load(fast + ".png", samples, size), Errors{});
+    const auto grey = [&](int r, int c) {
+      return greys[std::size_t(r * n + c)];
+    };
+    EXPECT_EQ(mismatches(samples, n, grey), 0);
+  }
+}
+
+TEST(Saving, UnwritableDestinationOrEmptyFieldReturnsFalseQuietly) {
+  const ScratchDir dir;
+  const RealField values(4);
+  const std::uint8_t four[4] = {1, 2, 3, 4};
+  CaptureStderr();
+  EXPECT_FALSE(saveImage(dir.path("none/x"), values.rows(), 4, {}));
+  EXPECT_FALSE(saveImage(dir.path("x"), values.rows(), 0, {}));
+  EXPECT_FALSE(saveImage(dir.path("x"), nullptr, 4, {}));
+  EXPECT_FALSE(saveGreyPng8(dir.path("none/x.png"), four, 2, 2));
+  EXPECT_FALSE(saveGreyPng8(dir.path("x.png"), four, 0, 2));
+  EXPECT_FALSE(saveGreyPng8(dir.path("x.png"), nullptr, 2, 2));
+  EXPECT_EQ(GetCapturedStderr(), "");
+  EXPECT_FALSE(std::filesystem::exists(dir.path("x.png")));
+}
+
+}  // namespace
