@@ -31,6 +31,7 @@ Complex times(Complex a, Complex b) {
   return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
 }
 
+// One library call for both where the C library offers it.
 void sinCos(double x, double* s, double* c) {
 #if defined(__GLIBC__)
   ::sincos(x, s, c);
@@ -40,6 +41,7 @@ void sinCos(double x, double* s, double* c) {
 #endif
 }
 
+// exp(i phi).
 Complex unitPhase(double phi) {
   Complex value;
   sinCos(phi, &value.im, &value.re);
@@ -130,30 +132,33 @@ struct OutputSink {
   }
 };
 
-// Filtered hologram times the reference wave, the start of both methods.
-// Returns the reference wave's row values.
-std::vector<Complex> prepare(const double* const* hologram, int n,
-                             RealField& filtered, const Optics& optics) {
-  const double sum = subtractLocalMean(hologram, n, filtered.rows());
+// The reference wave's row values, with the amplitude the filtered
+// hologram gives.
+std::vector<Complex> referenceRows(const double* const* hologram, int n,
+                                   const Optics& optics) {
   return referenceWaveRows(n, optics.angle, optics.wavelength,
-                           referenceAmplitude(sum, n), optics.pitch);
+                           referenceAmplitude(localMeanSum(hologram, n), n),
+                           optics.pitch);
 }
 
 // Input of the Fresnel transform, formed as the columns are gathered:
-// reference wave times hologram-plane factor times filtered hologram.
+// reference wave times hologram-plane factor times filtered hologram. The
+// filtered hologram is computed here rather than kept in a field of its own.
 struct FresnelInput {
-  const double* const* filtered;
+  const double* const* hologram;
+  int n;
   std::vector<Complex> rowFactor;  // reference(r) * exp(i s y_r^2)
   std::vector<Complex> axis;       // exp(i s x_c^2)
+  std::vector<double> filtered;    // scratch for one span
 
-  static void load(const void* context, int r, int c0, int count,
-                   Complex* out) {
-    const auto& in = *static_cast<const FresnelInput*>(context);
+  static void load(void* context, int r, int c0, int count, Complex* out) {
+    auto& in = *static_cast<FresnelInput*>(context);
+    double* b = in.filtered.data();
+    localMeanFiltered(in.hologram, in.n, r, c0, count, b);
     const Complex f = in.rowFactor[index(r)];
-    const double* b = in.filtered[r];
     for (int j = 0; j < count; ++j) {
       const Complex factor = times(f, in.axis[index(c0 + j)]);
-      out[j] = {factor.re * b[c0 + j], factor.im * b[c0 + j]};
+      out[j] = {factor.re * b[j], factor.im * b[j]};
     }
   }
 };
@@ -161,12 +166,14 @@ struct FresnelInput {
 void runFresnel(const double* const* hologram, int n, double* const* intensity,
                 double* const* phase, PhaseOutput kind, const Optics& optics) {
   ComplexField work(n);
-  RealField filtered(n);
-  const std::vector<Complex> reference = prepare(hologram, n, filtered, optics);
+  const std::vector<Complex> reference = referenceRows(hologram, n, optics);
 
   const double lz = optics.wavelength * optics.zDistance;
-  FresnelInput input{
-      filtered.rows(), {}, hologramPlaneAxis(n, optics.pitch, -kPi / lz)};
+  FresnelInput input{hologram,
+                     n,
+                     {},
+                     hologramPlaneAxis(n, optics.pitch, -kPi / lz),
+                     std::vector<double>(index(n))};
   for (int r = 0; r < n; ++r) {
     input.rowFactor.push_back(times(reference[index(r)], input.axis[index(r)]));
   }
@@ -229,14 +236,16 @@ void fillKernel(Complex* const* kernel, int n, const Optics& optics) {
 
 // Input of the first transform: reference wave times filtered hologram.
 struct ConvolutionInput {
-  const double* const* filtered;
-  const std::vector<Complex>& reference;
+  const double* const* hologram;
+  int n;
+  std::vector<Complex> reference;
+  std::vector<double> filtered;  // scratch for one span
 
-  static void load(const void* context, int r, int c0, int count,
-                   Complex* out) {
-    const auto& in = *static_cast<const ConvolutionInput*>(context);
+  static void load(void* context, int r, int c0, int count, Complex* out) {
+    auto& in = *static_cast<ConvolutionInput*>(context);
+    double* b = in.filtered.data();
+    localMeanFiltered(in.hologram, in.n, r, c0, count, b);
     const Complex wave = in.reference[index(r)];
-    const double* b = in.filtered[r] + c0;
     for (int j = 0; j < count; ++j) out[j] = {wave.re * b[j], wave.im * b[j]};
   }
 };
@@ -246,8 +255,7 @@ struct SpectrumProduct {
   const Complex* const* spectrum;
   const Complex* const* kernel;
 
-  static void load(const void* context, int r, int c0, int count,
-                   Complex* out) {
+  static void load(void* context, int r, int c0, int count, Complex* out) {
     const auto& in = *static_cast<const SpectrumProduct*>(context);
     const Complex* a = in.spectrum[r] + c0;
     const Complex* g = in.kernel[r] + c0;
@@ -260,9 +268,8 @@ void runConvolution(const double* const* hologram, int n,
                     PhaseOutput kind, const Optics& optics) {
   ComplexField work(n);
   ComplexField kernel(n);
-  RealField filtered(n);
-  const std::vector<Complex> reference = prepare(hologram, n, filtered, optics);
-  const ConvolutionInput input{filtered.rows(), reference};
+  ConvolutionInput input{hologram, n, referenceRows(hologram, n, optics),
+                         std::vector<double>(index(n))};
   fft2dThrough(work.rows(), n, true, {ConvolutionInput::load, &input}, {});
 
   fillKernel(kernel.rows(), n, optics);
@@ -271,7 +278,7 @@ void runConvolution(const double* const* hologram, int n,
   // The product is formed as the inverse gathers its columns; each column
   // block is gathered before it is overwritten, so work can take the
   // column results in place.
-  const SpectrumProduct product{work.rows(), kernel.rows()};
+  SpectrumProduct product{work.rows(), kernel.rows()};
   OutputSink output{
       n, intensity, phase, kind, {}, {}, std::vector<Complex>(index(n))};
   fft2dThrough(work.rows(), n, false, {SpectrumProduct::load, &product},
@@ -349,15 +356,14 @@ std::size_t reconstructionScratchBytes(int n, bool convolution, bool dhi) {
   constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
   const std::size_t complexField = ComplexField::bytesFor(n);
   const std::size_t realField = RealField::bytesFor(n);
-  // Fresnel: a working field and the filtered hologram; Convolution adds
-  // the kernel field; interferometry keeps the first phase besides. The
-  // line-sized buffers (transform block and plan, factor tables, one output
-  // row) stay below 64 rows of complex samples.
+  // Fresnel: a working field (the filtered hologram is formed on the fly);
+  // Convolution adds the kernel field; interferometry keeps the first phase
+  // besides. The line-sized buffers (transform block and plan, factor
+  // tables, one output row) stay below 64 rows of complex samples.
   const std::size_t lines =
       n <= 0 ? 0 : ComplexField::bytesFor(1) * 64 * static_cast<std::size_t>(n);
-  std::size_t fields[] = {complexField, realField,
-                          convolution ? complexField : 0, dhi ? realField : 0,
-                          lines};
+  std::size_t fields[] = {complexField, convolution ? complexField : 0,
+                          dhi ? realField : 0, lines};
   std::size_t total = 0;
   for (const std::size_t bytes : fields) {
     total = bytes > kMax - total ? kMax : total + bytes;
