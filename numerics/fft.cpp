@@ -237,29 +237,12 @@ double neighbourhoodSum(const double* const* hologram, int n, int r, int c) {
   return sum;
 }
 
-}  // namespace
-
-void localMeanFiltered(const double* const* hologram, int n, int r, int c0,
-                       int count, double* out) {
-  // Interior samples, [first, last), are summed without bounds checks so
-  // that the loop vectorises, in the order neighbourhoodSum adds, so that
-  // the results are the same to the last bit.
-  const int end = c0 + count;
-  int first = c0 > 0 ? c0 : 1;
-  const int last = end < n ? end : n - 1;
-  if (r == 0 || r == n - 1) first = last;
-  for (int c = c0; c < end; ++c) {
-    if (c < first || c >= last) {
-      // Divided by 9 on edges and corners too: the missing neighbours count
-      // as zeros.
-      out[c - c0] = hologram[r][c] - neighbourhoodSum(hologram, n, r, c) / 9.0;
-    }
-  }
-  if (first >= last) return;
-  const double* above = hologram[r - 1];
-  const double* row = hologram[r];
-  const double* below = hologram[r + 1];
-  for (int c = first; c < last; ++c) {
+// Filters row r, whose first and last samples have been filtered already.
+// Adds in the same order as neighbourhoodSum, so the results are the same to
+// the last bit; without the bounds checks the loop vectorises.
+void filterInteriorRow(const double* above, const double* row,
+                       const double* below, int n, double* out) {
+  for (int c = 1; c < n - 1; ++c) {
     double sum = 0.0;
     sum += above[c - 1];
     sum += above[c];
@@ -270,26 +253,34 @@ void localMeanFiltered(const double* const* hologram, int n, int r, int c0,
     sum += below[c - 1];
     sum += below[c];
     sum += below[c + 1];
-    out[c - c0] = row[c] - sum / 9.0;
+    out[c] = row[c] - sum / 9.0;
   }
 }
+
+}  // namespace
 
 double subtractLocalMean(const double* const* hologram, int n,
                          double* const* filtered) {
-  double sum = 0.0;
   for (int r = 0; r < n; ++r) {
-    localMeanFiltered(hologram, n, r, 0, n, filtered[r]);
-    for (int c = 0; c < n; ++c) sum += filtered[r][c];
+    const bool edgeRow = r == 0 || r == n - 1;
+    for (int c = 0; c < n; ++c) {
+      if (edgeRow || c == 0 || c == n - 1) {
+        // Divided by 9 on edges and corners too: the missing neighbours
+        // count as zeros.
+        filtered[r][c] =
+            hologram[r][c] - neighbourhoodSum(hologram, n, r, c) / 9.0;
+      }
+    }
+    if (!edgeRow) {
+      filterInteriorRow(hologram[r - 1], hologram[r], hologram[r + 1], n,
+                        filtered[r]);
+    }
   }
-  return sum;
-}
-
-double localMeanSum(const double* const* hologram, int n) {
-  std::vector<double> row(index(n));
+  // Summed in row-major order after filtering, as the filter would sum while
+  // it goes.
   double sum = 0.0;
   for (int r = 0; r < n; ++r) {
-    localMeanFiltered(hologram, n, r, 0, n, row.data());
-    for (int c = 0; c < n; ++c) sum += row[index(c)];
+    for (int c = 0; c < n; ++c) sum += filtered[r][c];
   }
   return sum;
 }

@@ -26,14 +26,6 @@ void fftShift2d(Complex* const* field, int n, int rowShift, int columnShift);
 double subtractLocalMean(const double* const* hologram, int n,
                          double* const* filtered);
 
-/// Samples (r, c0) to (r, c0 + count - 1) of subtractLocalMean's filtered
-/// field, computed on their own (the same values to the last bit).
-void localMeanFiltered(const double* const* hologram, int n, int r, int c0,
-                       int count, double* out);
-
-/// The sum subtractLocalMean returns, without keeping the filtered field.
-double localMeanSum(const double* const* hologram, int n);
-
 /// Reference-wave amplitude sqrt(sum / n^2) from subtractLocalMean's sum.
 double referenceAmplitude(double sum, int n);
 

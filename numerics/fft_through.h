@@ -9,8 +9,9 @@
 
 /// Supplies input samples (r, c0) to (r, c0 + count - 1) to a transform.
 struct ColumnSource {
-  void (*load)(void* context, int r, int c0, int count, Complex* out) = nullptr;
-  void* context = nullptr;
+  void (*load)(const void* context, int r, int c0, int count,
+               Complex* out) = nullptr;
+  const void* context = nullptr;
 };
 
 /// Receives the finished row r of a transform (n samples).

@@ -31,7 +31,6 @@ Complex times(Complex a, Complex b) {
   return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
 }
 
-// One library call for both where the C library offers it.
 void sinCos(double x, double* s, double* c) {
 #if defined(__GLIBC__)
   ::sincos(x, s, c);
@@ -41,7 +40,6 @@ void sinCos(double x, double* s, double* c) {
 #endif
 }
 
-// exp(i phi).
 Complex unitPhase(double phi) {
   Complex value;
   sinCos(phi, &value.im, &value.re);
@@ -132,33 +130,30 @@ struct OutputSink {
   }
 };
 
-// The reference wave's row values, with the amplitude the filtered
-// hologram gives.
-std::vector<Complex> referenceRows(const double* const* hologram, int n,
-                                   const Optics& optics) {
+// Filtered hologram times the reference wave, the start of both methods.
+// Returns the reference wave's row values.
+std::vector<Complex> prepare(const double* const* hologram, int n,
+                             RealField& filtered, const Optics& optics) {
+  const double sum = subtractLocalMean(hologram, n, filtered.rows());
   return referenceWaveRows(n, optics.angle, optics.wavelength,
-                           referenceAmplitude(localMeanSum(hologram, n), n),
-                           optics.pitch);
+                           referenceAmplitude(sum, n), optics.pitch);
 }
 
 // Input of the Fresnel transform, formed as the columns are gathered:
-// reference wave times hologram-plane factor times filtered hologram. The
-// filtered hologram is computed here rather than kept in a field of its own.
+// reference wave times hologram-plane factor times filtered hologram.
 struct FresnelInput {
-  const double* const* hologram;
-  int n;
+  const double* const* filtered;
   std::vector<Complex> rowFactor;  // reference(r) * exp(i s y_r^2)
   std::vector<Complex> axis;       // exp(i s x_c^2)
-  std::vector<double> filtered;    // scratch for one span
 
-  static void load(void* context, int r, int c0, int count, Complex* out) {
-    auto& in = *static_cast<FresnelInput*>(context);
-    double* b = in.filtered.data();
-    localMeanFiltered(in.hologram, in.n, r, c0, count, b);
+  static void load(const void* context, int r, int c0, int count,
+                   Complex* out) {
+    const auto& in = *static_cast<const FresnelInput*>(context);
     const Complex f = in.rowFactor[index(r)];
+    const double* b = in.filtered[r];
     for (int j = 0; j < count; ++j) {
       const Complex factor = times(f, in.axis[index(c0 + j)]);
-      out[j] = {factor.re * b[j], factor.im * b[j]};
+      out[j] = {factor.re * b[c0 + j], factor.im * b[c0 + j]};
     }
   }
 };
@@ -166,14 +161,12 @@ struct FresnelInput {
 void runFresnel(const double* const* hologram, int n, double* const* intensity,
                 double* const* phase, PhaseOutput kind, const Optics& optics) {
   ComplexField work(n);
-  const std::vector<Complex> reference = referenceRows(hologram, n, optics);
+  RealField filtered(n);
+  const std::vector<Complex> reference = prepare(hologram, n, filtered, optics);
 
   const double lz = optics.wavelength * optics.zDistance;
-  FresnelInput input{hologram,
-                     n,
-                     {},
-                     hologramPlaneAxis(n, optics.pitch, -kPi / lz),
-                     std::vector<double>(index(n))};
+  FresnelInput input{
+      filtered.rows(), {}, hologramPlaneAxis(n, optics.pitch, -kPi / lz)};
   for (int r = 0; r < n; ++r) {
     input.rowFactor.push_back(times(reference[index(r)], input.axis[index(r)]));
   }
@@ -236,16 +229,14 @@ void fillKernel(Complex* const* kernel, int n, const Optics& optics) {
 
 // Input of the first transform: reference wave times filtered hologram.
 struct ConvolutionInput {
-  const double* const* hologram;
-  int n;
-  std::vector<Complex> reference;
-  std::vector<double> filtered;  // scratch for one span
+  const double* const* filtered;
+  const std::vector<Complex>& reference;
 
-  static void load(void* context, int r, int c0, int count, Complex* out) {
-    auto& in = *static_cast<ConvolutionInput*>(context);
-    double* b = in.filtered.data();
-    localMeanFiltered(in.hologram, in.n, r, c0, count, b);
+  static void load(const void* context, int r, int c0, int count,
+                   Complex* out) {
+    const auto& in = *static_cast<const ConvolutionInput*>(context);
     const Complex wave = in.reference[index(r)];
+    const double* b = in.filtered[r] + c0;
     for (int j = 0; j < count; ++j) out[j] = {wave.re * b[j], wave.im * b[j]};
   }
 };
@@ -255,7 +246,8 @@ struct SpectrumProduct {
   const Complex* const* spectrum;
   const Complex* const* kernel;
 
-  static void load(void* context, int r, int c0, int count, Complex* out) {
+  static void load(const void* context, int r, int c0, int count,
+                   Complex* out) {
     const auto& in = *static_cast<const SpectrumProduct*>(context);
     const Complex* a = in.spectrum[r] + c0;
     const Complex* g = in.kernel[r] + c0;
@@ -268,8 +260,9 @@ void runConvolution(const double* const* hologram, int n,
                     PhaseOutput kind, const Optics& optics) {
   ComplexField work(n);
   ComplexField kernel(n);
-  ConvolutionInput input{hologram, n, referenceRows(hologram, n, optics),
-                         std::vector<double>(index(n))};
+  RealField filtered(n);
+  const std::vector<Complex> reference = prepare(hologram, n, filtered, optics);
+  const ConvolutionInput input{filtered.rows(), reference};
   fft2dThrough(work.rows(), n, true, {ConvolutionInput::load, &input}, {});
 
   fillKernel(kernel.rows(), n, optics);
@@ -278,7 +271,7 @@ void runConvolution(const double* const* hologram, int n,
   // The product is formed as the inverse gathers its columns; each column
   // block is gathered before it is overwritten, so work can take the
   // column results in place.
-  SpectrumProduct product{work.rows(), kernel.rows()};
+  const SpectrumProduct product{work.rows(), kernel.rows()};
   OutputSink output{
       n, intensity, phase, kind, {}, {}, std::vector<Complex>(index(n))};
   fft2dThrough(work.rows(), n, false, {SpectrumProduct::load, &product},
@@ -356,14 +349,15 @@ std::size_t reconstructionScratchBytes(int n, bool convolution, bool dhi) {
   constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
   const std::size_t complexField = ComplexField::bytesFor(n);
   const std::size_t realField = RealField::bytesFor(n);
-  // Fresnel: a working field (the filtered hologram is formed on the fly);
-  // Convolution adds the kernel field; interferometry keeps the first phase
-  // besides. The line-sized buffers (transform block and plan, factor
-  // tables, one output row) stay below 64 rows of complex samples.
+  // Fresnel: a working field and the filtered hologram; Convolution adds
+  // the kernel field; interferometry keeps the first phase besides. The
+  // line-sized buffers (transform block and plan, factor tables, one output
+  // row) stay below 64 rows of complex samples.
   const std::size_t lines =
       n <= 0 ? 0 : ComplexField::bytesFor(1) * 64 * static_cast<std::size_t>(n);
-  std::size_t fields[] = {complexField, convolution ? complexField : 0,
-                          dhi ? realField : 0, lines};
+  std::size_t fields[] = {complexField, realField,
+                          convolution ? complexField : 0, dhi ? realField : 0,
+                          lines};
   std::size_t total = 0;
   for (const std::size_t bytes : fields) {
     total = bytes > kMax - total ? kMax : total + bytes;
