@@ -261,6 +261,7 @@ void filterInteriorRow(const double* above, const double* row,
 
 double subtractLocalMean(const double* const* hologram, int n,
                          double* const* filtered) {
+  double sum = 0.0;
   for (int r = 0; r < n; ++r) {
     const bool edgeRow = r == 0 || r == n - 1;
     for (int c = 0; c < n; ++c) {
@@ -275,11 +276,8 @@ double subtractLocalMean(const double* const* hologram, int n,
       filterInteriorRow(hologram[r - 1], hologram[r], hologram[r + 1], n,
                         filtered[r]);
     }
-  }
-  // Summed in row-major order after filtering, as the filter would sum while
-  // it goes.
-  double sum = 0.0;
-  for (int r = 0; r < n; ++r) {
+    // Summed row by row while the row is in cache, in row-major order as a
+    // running sum over the filter would add.
     for (int c = 0; c < n; ++c) sum += filtered[r][c];
   }
   return sum;
