@@ -1,8 +1,10 @@
 // Timings of the 2-D transform and of one reconstruction of each method,
 // each beside the plain transcription the tests compare with. Run with
 //   build/release/bench/bench_numerics --benchmark_repetitions=5
+//     --benchmark_enable_random_interleaving=true
 //     --benchmark_report_aggregates_only=true
-// and compare medians; bench/numpy_reconstruction.py gives the numpy
+// and compare medians; interleaving spreads the load of a shared machine
+// over all entries alike. bench/numpy_reconstruction.py gives the numpy
 // baseline on the same sizes.
 #include <benchmark/benchmark.h>
 

@@ -120,10 +120,14 @@ bool transformField(const LinePass& pass, Complex* const* field, bool mirrored,
   for (int c0 = 0; c0 < columns; c0 += kColumnBlock) {
     const int width =
         c0 + kColumnBlock <= columns ? kColumnBlock : columns - c0;
+    const std::size_t spanBytes = index(width) * sizeof(Complex);
     for (int r = 0; r < n; ++r) {
       if (source.load != nullptr) {
         source.load(source.context, r, c0, width, gathered);
       } else {
+        if (r + kPrefetchRows < n) {
+          prefetchSpan(field[r + kPrefetchRows] + c0, spanBytes);
+        }
         std::memcpy(gathered, field[r] + c0, index(width) * sizeof(Complex));
       }
       for (int j = 0; j < width; ++j) {
@@ -134,6 +138,9 @@ bool transformField(const LinePass& pass, Complex* const* field, bool mirrored,
     pass.transform(width);
     finite = finite && allFinite(pass.line(0), index(width) * index(n));
     for (int r = 0; r < n; ++r) {
+      if (r + kPrefetchRows < n) {
+        prefetchSpan(field[r + kPrefetchRows] + c0, spanBytes);
+      }
       Complex* row = field[r];
       for (int j = 0; j < width; ++j) row[c0 + j] = pass.line(j)[r];
       if (mirrored) {
@@ -261,6 +268,7 @@ void filterInteriorRow(const double* above, const double* row,
 
 double subtractLocalMean(const double* const* hologram, int n,
                          double* const* filtered) {
+  double sum = 0.0;
   for (int r = 0; r < n; ++r) {
     const bool edgeRow = r == 0 || r == n - 1;
     for (int c = 0; c < n; ++c) {
@@ -275,11 +283,8 @@ double subtractLocalMean(const double* const* hologram, int n,
       filterInteriorRow(hologram[r - 1], hologram[r], hologram[r + 1], n,
                         filtered[r]);
     }
-  }
-  // Summed in row-major order after filtering, as the filter would sum while
-  // it goes.
-  double sum = 0.0;
-  for (int r = 0; r < n; ++r) {
+    // Summed row by row while the row is in cache, in row-major order as a
+    // running sum over the filter would add.
     for (int c = 0; c < n; ++c) sum += filtered[r][c];
   }
   return sum;

@@ -149,6 +149,10 @@ struct FresnelInput {
   static void load(const void* context, int r, int c0, int count,
                    Complex* out) {
     const auto& in = *static_cast<const FresnelInput*>(context);
+    if (index(r + kPrefetchRows) < in.rowFactor.size()) {
+      prefetchSpan(in.filtered[r + kPrefetchRows] + c0,
+                   index(count) * sizeof(double));
+    }
     const Complex f = in.rowFactor[index(r)];
     const double* b = in.filtered[r];
     for (int j = 0; j < count; ++j) {
@@ -235,6 +239,10 @@ struct ConvolutionInput {
   static void load(const void* context, int r, int c0, int count,
                    Complex* out) {
     const auto& in = *static_cast<const ConvolutionInput*>(context);
+    if (index(r + kPrefetchRows) < in.reference.size()) {
+      prefetchSpan(in.filtered[r + kPrefetchRows] + c0,
+                   index(count) * sizeof(double));
+    }
     const Complex wave = in.reference[index(r)];
     const double* b = in.filtered[r] + c0;
     for (int j = 0; j < count; ++j) out[j] = {wave.re * b[j], wave.im * b[j]};
@@ -245,10 +253,16 @@ struct ConvolutionInput {
 struct SpectrumProduct {
   const Complex* const* spectrum;
   const Complex* const* kernel;
+  int n;
 
   static void load(const void* context, int r, int c0, int count,
                    Complex* out) {
     const auto& in = *static_cast<const SpectrumProduct*>(context);
+    if (r + kPrefetchRows < in.n) {
+      const std::size_t bytes = index(count) * sizeof(Complex);
+      prefetchSpan(in.spectrum[r + kPrefetchRows] + c0, bytes);
+      prefetchSpan(in.kernel[r + kPrefetchRows] + c0, bytes);
+    }
     const Complex* a = in.spectrum[r] + c0;
     const Complex* g = in.kernel[r] + c0;
     for (int j = 0; j < count; ++j) out[j] = times(a[j], g[j]);
@@ -271,7 +285,7 @@ void runConvolution(const double* const* hologram, int n,
   // The product is formed as the inverse gathers its columns; each column
   // block is gathered before it is overwritten, so work can take the
   // column results in place.
-  const SpectrumProduct product{work.rows(), kernel.rows()};
+  const SpectrumProduct product{work.rows(), kernel.rows(), n};
   OutputSink output{
       n, intensity, phase, kind, {}, {}, std::vector<Complex>(index(n))};
   fft2dThrough(work.rows(), n, false, {SpectrumProduct::load, &product},
