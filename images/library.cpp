@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "experiment/memory.h"
+#include "images/header.h"
 
 namespace {
 
@@ -60,35 +61,22 @@ FREE_IMAGE_FORMAT formatOf(const std::string& path) {
   return FreeImage_GetFIFFromFilename(path.c_str());
 }
 
-/// Bytes the decoded pixels of a picture with this header take, or 0 when
-/// the header says nothing usable.
-std::uint64_t decodedBytes(FIBITMAP* header) {
-  const std::uint64_t width = FreeImage_GetWidth(header);
-  const std::uint64_t height = FreeImage_GetHeight(header);
-  const std::uint64_t bitsPerPixel = FreeImage_GetBPP(header);
-  // Each line is padded to whole 32-bit words, as FreeImage stores it.
-  const std::uint64_t lineBytes = (width * bitsPerPixel + 31) / 32 * 4;
-  return lineBytes * height;
-}
-
-/// Reads only the picture's header, where the format allows it, and tells
-/// why a picture whose pixels could not be held is refused: a damaged or
-/// hostile header that claims 100000 x 100000 pixels would otherwise have
-/// the decoder allocate and fill gigabytes before it notices that the data
-/// is missing.
+/// Why a picture whose pixels could not be held is refused before it is
+/// decoded: a damaged or hostile header that claims 100000 x 100000 pixels
+/// would otherwise have the decoder allocate and fill gigabytes before it
+/// notices that the data is missing. Empty when the picture may be read.
 std::string tooLargeReason(FREE_IMAGE_FORMAT format, const std::string& path) {
-  if (!FreeImage_FIFSupportsNoPixels(format)) return {};
-  const Picture header(FreeImage_Load(format, path.c_str(), FIF_LOAD_NOPIXELS));
-  if (!header) return {};  // the full load will say what is wrong
-  const std::uint64_t bytes = decodedBytes(header.get());
+  const std::optional<ClaimedSize> size = claimedSize(format, path);
+  if (!size) return {};
   const std::optional<std::size_t> available = availableMemoryBytes();
-  if (bytes <= kMaxPictureBytes && (!available || bytes <= *available)) {
+  if (size->bytes <= kMaxPictureBytes &&
+      (!available || size->bytes <= *available)) {
     return {};
   }
-  return "the picture claims " +
-         std::to_string(FreeImage_GetWidth(header.get())) + " x " +
-         std::to_string(FreeImage_GetHeight(header.get())) +
-         " pixels, more than can be held in memory";
+  return "the picture claims " + std::to_string(size->width) + " x " +
+         std::to_string(size->height) +
+         " pixels, more than can be held in "
+         "memory";
 }
 
 }  // namespace

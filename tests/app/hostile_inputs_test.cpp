@@ -124,6 +124,14 @@ TEST_F(HostileInputTest, EveryInputGivesAClearAnswerAndWritesOnlyItsRun) {
       {"100000 x 100000 header", with(0, "huge.png").xml(),
        [](ProgramTest& t) { t.writeText("huge.png", hugePng()); }, 1,
        "claims 100000 x 100000 pixels"},
+      {"65535 x 65535 GIF frame", with(0, "huge.gif").xml(),
+       [](ProgramTest& t) {
+         t.writeText("huge.gif", std::string("GIF89a\x0c\0\x05\0\0\0\0"
+                                             ",\0\0\0\0\xff\xff\xff\xff\0"
+                                             "\x02\x02\x44\x01\0;",
+                                             29));
+       },
+       1, "claims 65535 x 65535 pixels"},
       {"directory as picture", with(0, "folder.png").xml(),
        [](ProgramTest& t) { fs::create_directories(t.dir_ / "folder.png"); }, 1,
        "The image couldn't be loaded"},

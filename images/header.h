@@ -1,0 +1,22 @@
+#pragma once
+
+#include <FreeImage.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+/// What a picture file's header says about its pixels.
+struct ClaimedSize {
+  std::uint64_t width = 0;
+  std::uint64_t height = 0;
+  std::uint64_t bytes = 0;  // the decoded pixels, as the decoder holds them
+};
+
+/// Reads the size a picture claims from its header, before any pixel is
+/// decoded; empty when the header cannot be read or the format is one this
+/// program cannot probe. Uses FreeImage's header-only load where the format
+/// has one, and reads the few bytes itself for GIF, SGI, DDS and WBMP,
+/// whose decoders would otherwise allocate whatever a damaged header says.
+std::optional<ClaimedSize> claimedSize(FREE_IMAGE_FORMAT format,
+                                       const std::string& path);
