@@ -2,28 +2,25 @@
 
 #include "numerics/field.h"
 
-// Slow, direct transcriptions of the reconstruction formulas: one loop per
-// step, one trig call per sample, the operations in the order the formulas
-// give them. The tests compare the fast code with these; the benchmark times
-// them as the baseline.
+// Slow, plain transcriptions of the reconstruction formulas (direct loops,
+// trig calls per sample) that the tests compare with and the benchmark times.
 namespace literal {
 
-/// 2-D transform through alglib::fftc1d / fftc1dinv, one call per column,
-/// then one per row.
+template <typename F>
+void each(int n, F f) {  // f(r, c) for every sample of an n x n field
+  for (int r = 0; r < n; ++r)
+    for (int c = 0; c < n; ++c) f(r, c);
+}
+
+/// One alglib::fftc1d / fftc1dinv call per column, then one per row.
 void fft2d(Complex* const* field, int n, bool forward);
 
-/// Circular shift through one temporary line, rows then columns.
-void fftShift2d(Complex* const* field, int n, int rowShift, int columnShift);
-
-/// Fresnel reconstruction; intensity may be null. With wrapped set, the
-/// phase output is atan2(U_im, U_re) instead of U_im / U_re.
+/// U_im / U_re into tangent; |U|^2 and atan2(U_im, U_re) unless null.
 void fresnel(const double* const* hologram, int n, double* const* intensity,
-             double* const* phase, double wavelength, double angle,
-             double zDistance, double pitch, bool wrapped = false);
-
-/// Convolution reconstruction; arguments as for fresnel.
+             double* const* tangent, double wavelength, double angle, double z,
+             double pitch, double* const* wrapped = nullptr);
 void convolution(const double* const* hologram, int n, double* const* intensity,
-                 double* const* phase, double wavelength, double angle,
-                 double zDistance, double pitch, bool wrapped = false);
+                 double* const* tangent, double wavelength, double angle,
+                 double z, double pitch, double* const* wrapped = nullptr);
 
 }  // namespace literal
