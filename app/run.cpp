@@ -55,6 +55,73 @@ struct RunFields {
   int n = 0;
 };
 
+/// Loads the hologram(s) and allocates the work arrays, or reports why the
+/// run cannot go on and returns false. A step never sees a field that is
+/// missing or of another size.
+bool prepareFields(const Experiment& experiment,
+                   Vantor::IExperimentListener* listener, RunFields& fields) {
+  const bool dhi = experiment.type == ExperimentType::DHI;
+  experiment.loadHologram(listener, experiment.hologramPath, fields.hologram1,
+                          fields.n);
+  if (!fields.hologram1) return false;
+  if (dhi) {
+    experiment.loadHologram(listener, experiment.hologramPath2,
+                            fields.hologram2, fields.n);
+    if (!fields.hologram2) return false;
+    if (fields.hologram1.size() != fields.hologram2.size()) {
+      report(listener, "The holograms must have the same size");
+      return false;
+    }
+  }
+  for (int i = 0; i < (dhi ? 3 : 2); ++i) {
+    fields.work.push_back(RealField::tryCreate(fields.n));
+    if (!fields.work.back()) {
+      report(listener, "Not enough memory for the work arrays");
+      return false;
+    }
+  }
+  return true;
+}
+
+/// Reconstructs parameter set index and writes its pictures. A set whose
+/// values the numerics cannot use (a zero distance, say) loses its
+/// pictures, not the rest of the sweep.
+void runStep(const Experiment& experiment,
+             Vantor::IExperimentListener* listener, const RunFields& fields,
+             std::uint32_t index, const std::string& directory) {
+  const ParameterSet& parameters = experiment.parameterSets[index];
+  const auto i = static_cast<int>(index);
+  try {
+    if (experiment.type == ExperimentType::DHI) {
+      experiment.dhiStep(
+          listener, i, fields.hologram1.rows(), fields.hologram2.rows(),
+          fields.n, fields.work[0].rows(), fields.work[1].rows(),
+          fields.work[2].rows(), parameters, experiment.output, directory);
+    } else {
+      experiment.reconstructionStep(
+          listener, i, fields.hologram1.rows(), fields.n, fields.work[0].rows(),
+          fields.work[1].rows(), parameters, experiment.output, directory);
+    }
+  } catch (...) {
+    report(listener, describeCurrentFailure());
+  }
+}
+
+/// Copies the holograms and the experiment file into directory/params, so
+/// that the run directory documents itself.
+void archiveInputs(const Experiment& experiment, const std::string& path,
+                   const std::string& directory) {
+  const fs::path params = fs::path(directory) / "params";
+  std::error_code ignored;
+  fs::create_directory(params, ignored);
+  archive(experiment.hologramPath, params);
+  if (experiment.type == ExperimentType::DHI &&
+      !sameFile(experiment.hologramPath, experiment.hologramPath2)) {
+    archive(experiment.hologramPath2, params);
+  }
+  archive(path, params);
+}
+
 }  // namespace
 
 std::string runDirectoryName(const std::tm& time) {
@@ -129,70 +196,27 @@ void Experiment::run(const std::string& path,
 
   totalTimer.reset();
   totalTimer.start();
-  double sum = 0.0;
-  const bool dhi = type == ExperimentType::DHI;
-
   RunFields fields;
-  loadHologram(listener, hologramPath, fields.hologram1, fields.n);
-  if (!fields.hologram1) return;
-  if (dhi) {
-    loadHologram(listener, hologramPath2, fields.hologram2, fields.n);
-    if (!fields.hologram2) return;
-    if (fields.hologram1.size() != fields.hologram2.size()) {
-      report(listener, "The holograms must have the same size");
-      return;
-    }
-  }
-  const int n = fields.n;
-  for (int i = 0; i < (dhi ? 3 : 2); ++i) {
-    fields.work.push_back(RealField::tryCreate(n));
-    if (!fields.work.back()) {
-      report(listener, "Not enough memory for the work arrays");
-      return;
-    }
-  }
+  if (!prepareFields(*this, listener, fields)) return;
 
+  double sum = 0.0;
   const auto count = static_cast<std::uint32_t>(parameterSets.size());
   for (std::uint32_t i = 0; i < count; ++i) {
     stepTimer.reset();
     stepTimer.start();
-    try {
-      const int index = static_cast<int>(i);
-      if (dhi) {
-        dhiStep(listener, index, fields.hologram1.rows(),
-                fields.hologram2.rows(), n, fields.work[0].rows(),
-                fields.work[1].rows(), fields.work[2].rows(), parameterSets[i],
-                output, *directory);
-      } else {
-        reconstructionStep(listener, index, fields.hologram1.rows(), n,
-                           fields.work[0].rows(), fields.work[1].rows(),
-                           parameterSets[i], output, *directory);
-      }
-    } catch (...) {
-      // A set whose values the numerics cannot use (a zero distance, say)
-      // loses its pictures, not the rest of the sweep.
-      report(listener, describeCurrentFailure());
-    }
+    runStep(*this, listener, fields, i, *directory);
     stepTimer.stop();
     const double stepTime = stepTimer.elapsed();
     sum = sum + stepTime;
     const std::uint32_t stepNumber = i + 1;
-    const double runningAverage = sum / stepNumber;
-    if (listener) listener->onStep(stepNumber, count, stepTime, runningAverage);
+    if (listener)
+      listener->onStep(stepNumber, count, stepTime, sum / stepNumber);
   }
-
   const double average = sum / count;
   fields = RunFields();
   totalTimer.stop();
-  saveResults(*directory + "/results.xml", totalTimer.elapsed(), average);
 
-  const fs::path params = fs::path(*directory) / "params";
-  std::error_code ignored;
-  fs::create_directory(params, ignored);
-  archive(hologramPath, params);
-  if (dhi && !sameFile(hologramPath, hologramPath2)) {
-    archive(hologramPath2, params);
-  }
-  archive(path, params);
+  saveResults(*directory + "/results.xml", totalTimer.elapsed(), average);
+  archiveInputs(*this, path, *directory);
   if (listener) listener->onFinish();
 }
