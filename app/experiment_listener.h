@@ -4,7 +4,7 @@
 #include <ctime>
 #include <string>
 
-#include "app/listener.h"
+#include "listener.h"
 
 /// Console listener: progress and the time left on standard output, errors
 /// on standard error after "Error: ".

@@ -4,7 +4,7 @@
 #include <limits>
 #include <sstream>
 
-#include "app/experiment_listener.h"
+#include "experiment_listener.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <string>
 
-#include "app/experiment_listener.h"
-#include "app/timer.h"
-#include "experiment/experiment.h"
+#include "experiment.h"
+#include "experiment_listener.h"
+#include "timer.h"
 
 int main(int argc, char** argv) {
   Vantor::initializeClock();

@@ -1,4 +1,4 @@
-#include "app/run.h"
+#include "run.h"
 
 #include <cstdint>
 #include <iomanip>
@@ -6,9 +6,9 @@
 #include <system_error>
 #include <vector>
 
-#include "app/listener.h"
-#include "experiment/experiment.h"
-#include "numerics/failure.h"
+#include "experiment.h"
+#include "failure.h"
+#include "listener.h"
 
 namespace fs = std::filesystem;
 

@@ -2,10 +2,10 @@
 #include <sstream>
 #include <string>
 
-#include "app/listener.h"
-#include "experiment/experiment.h"
-#include "images/images.h"
-#include "numerics/reconstruction.h"
+#include "experiment.h"
+#include "images.h"
+#include "listener.h"
+#include "reconstruction.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "images/access.h"
-#include "images/images.h"
+#include "access.h"
+#include "images.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include <random>
 
+#include "fft.h"
 #include "literal.h"
-#include "numerics/fft.h"
-#include "numerics/reconstruction.h"
+#include "reconstruction.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/timer.h"
-#include "numerics/field.h"
+#include "field.h"
+#include "timer.h"
 
 namespace Vantor {
 class IExperimentListener;

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "experiment/experiment.h"
-#include "experiment/numbers.h"
-#include "experiment/sweep.h"
+#include "experiment.h"
+#include "numbers.h"
+#include "sweep.h"
 
 namespace {
 

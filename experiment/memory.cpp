@@ -1,11 +1,11 @@
-#include "experiment/memory.h"
+#include "memory.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <string>
 
-#include "numerics/reconstruction.h"
+#include "reconstruction.h"
 
 namespace {
 

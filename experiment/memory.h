@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <optional>
 
-#include "experiment/experiment.h"
+#include "experiment.h"
 
 /// Bytes a run of experiment at edge n needs at its peak: the holograms,
 /// the work arrays and what one reconstruction allocates for itself.

@@ -1,4 +1,4 @@
-#include "experiment/numbers.h"
+#include "numbers.h"
 
 #include <locale.h>
 #include <stdlib.h>

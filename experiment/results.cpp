@@ -4,8 +4,8 @@
 #include <pugixml.hpp>
 #include <string>
 
-#include "experiment/experiment.h"
-#include "experiment/numbers.h"
+#include "experiment.h"
+#include "numbers.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "experiment/sweep.h"
+#include "sweep.h"
 
 #include <charconv>
 #include <cmath>
 
-#include "experiment/numbers.h"
+#include "numbers.h"
 
 RangePlan planRange(double min, double max, double step) {
   using Verdict = RangePlan::Verdict;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "experiment/experiment.h"
+#include "experiment.h"
 
 /// Most values one Range may generate: a longer list could never be part of
 /// a sweep within kMaxParameterSets, so it is refused before it is made.

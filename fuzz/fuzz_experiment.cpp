@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "experiment/experiment.h"
-#include "fuzz/fuzz_file.h"
+#include "experiment.h"
+#include "fuzz_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

@@ -1,4 +1,4 @@
-#include "fuzz/fuzz_file.h"
+#include "fuzz_file.h"
 
 #include <unistd.h>
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <sstream>
 
-#include "fuzz/fuzz_file.h"
-#include "images/images.h"
+#include "fuzz_file.h"
+#include "images.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {

@@ -5,8 +5,8 @@
 #include <ostream>
 #include <string>
 
-#include "experiment/experiment.h"
-#include "numerics/field.h"
+#include "experiment.h"
+#include "field.h"
 
 // The image functions with their choices spelled out: the memory check the
 // hologram loader asks, and the pixel access and PNG level that the tests

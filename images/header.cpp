@@ -1,11 +1,11 @@
-#include "images/header.h"
+#include "header.h"
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
-#include "images/library.h"
+#include "library.h"
 
 namespace {
 

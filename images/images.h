@@ -4,8 +4,8 @@
 #include <ostream>
 #include <string>
 
-#include "experiment/experiment.h"
-#include "numerics/field.h"
+#include "experiment.h"
+#include "field.h"
 
 // Hologram pictures in, result pictures out. A failed load writes its
 // message to the given stream as one line, followed for an unreadable

@@ -1,4 +1,4 @@
-#include "images/library.h"
+#include "library.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "experiment/memory.h"
-#include "images/header.h"
+#include "header.h"
+#include "memory.h"
 
 namespace {
 

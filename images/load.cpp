@@ -3,9 +3,9 @@
 #include <new>
 #include <utility>
 
-#include "images/images.h"
-#include "images/library.h"
-#include "images/picture.h"
+#include "images.h"
+#include "library.h"
+#include "picture.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <ostream>
 
-#include "images/access.h"
-#include "numerics/field.h"
+#include "access.h"
+#include "field.h"
 
 // The sampling shared by both loading modes, open to the tests.
 

@@ -6,9 +6,9 @@
 #include <limits>
 #include <memory>
 
-#include "images/access.h"
-#include "images/images.h"
-#include "images/library.h"
+#include "access.h"
+#include "images.h"
+#include "library.h"
 
 namespace {
 

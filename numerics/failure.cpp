@@ -1,4 +1,4 @@
-#include "numerics/failure.h"
+#include "failure.h"
 
 #include <ap.h>
 

@@ -1,4 +1,4 @@
-#include "numerics/fft.h"
+#include "fft.h"
 
 #include <alglibinternal.h>
 #include <ap.h>
@@ -11,7 +11,7 @@
 #include <numbers>
 #include <vector>
 
-#include "numerics/fft_through.h"
+#include "fft_through.h"
 
 namespace {
 

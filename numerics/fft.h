@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "numerics/field.h"
+#include "field.h"
 
 // Building blocks shared by both reconstruction methods.
 

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "numerics/field.h"
+#include "field.h"
 
 // The 2-D transform with its input and output passes open to the caller, so
 // that a reconstruction can form its input while the columns are gathered

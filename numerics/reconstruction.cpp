@@ -1,4 +1,4 @@
-#include "numerics/reconstruction.h"
+#include "reconstruction.h"
 
 #include <cmath>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <numbers>
 #include <vector>
 
-#include "numerics/fft.h"
-#include "numerics/fft_through.h"
+#include "fft.h"
+#include "fft_through.h"
 
 // Both reconstructions are written for speed while keeping the arithmetic of
 // the plain per-sample formulas to rounding:

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "numerics/field.h"
+#include "field.h"
 
 // Reconstruction of recorded wave fields from hologram samples.
 //

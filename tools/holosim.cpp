@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "images/images.h"
-#include "tools/simulation.h"
+#include "images.h"
+#include "simulation.h"
 
 namespace {
 

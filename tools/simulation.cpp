@@ -1,4 +1,4 @@
-#include "tools/simulation.h"
+#include "simulation.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <random>
 #include <string_view>
 
-#include "numerics/fft.h"
+#include "fft.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "numerics/field.h"
+#include "field.h"
 
 // Simulated off-axis recordings whose truth is known.
 //

@@ -1,7 +1,7 @@
 #include <ctime>
 
-#include "app/run.h"
-#include "tests/app/program.h"
+#include "program.h"
+#include "run.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <sys/mount.h>
 
-#include "tests/app/program.h"
+#include "program.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <map>
 
-#include "tests/app/program.h"
+#include "program.h"
 
 namespace {
 

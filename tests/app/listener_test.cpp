@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/experiment_listener.h"
+#include "experiment_listener.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "images/images.h"
+#include "images.h"
 
 namespace fs = std::filesystem;
 

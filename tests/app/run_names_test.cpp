@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/run.h"
+#include "run.h"
 
 namespace fs = std::filesystem;
 

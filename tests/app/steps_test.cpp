@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/experiment_listener.h"
-#include "experiment/experiment.h"
+#include "experiment.h"
+#include "experiment_listener.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "app/timer.h"
+#include "timer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "experiment/experiment.h"
+#include "experiment.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -13,8 +13,8 @@
 #include <limits>
 #include <random>
 
-#include "experiment/numbers.h"
-#include "experiment/sweep.h"
+#include "numbers.h"
+#include "sweep.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Hologram pictures in (every kind, windows, failures) and result pictures
 // out (the grey mapping), and the round trip between the two.
 
-#include "images/images.h"
+#include "images.h"
 
 #include <FreeImage.h>
 #include <gtest/gtest.h>
@@ -17,10 +17,10 @@
 #include <tuple>
 #include <vector>
 
-#include "app/listener.h"
-#include "experiment/memory.h"
-#include "images/library.h"
-#include "images/picture.h"
+#include "library.h"
+#include "listener.h"
+#include "memory.h"
+#include "picture.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <utility>
 
+#include "fft.h"
 #include "literal.h"
-#include "numerics/fft.h"
-#include "numerics/reconstruction.h"
+#include "reconstruction.h"
 
 namespace {
 

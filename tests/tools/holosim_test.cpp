@@ -14,10 +14,10 @@
 #include <sstream>
 #include <tuple>
 
-#include "experiment/experiment.h"
-#include "images/images.h"
-#include "numerics/reconstruction.h"
-#include "tools/simulation.h"
+#include "experiment.h"
+#include "images.h"
+#include "reconstruction.h"
+#include "simulation.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "numerics/field.h"
+#include "field.h"
 
 // Slow, plain transcriptions of the reconstruction formulas (direct loops,
 // trig calls per sample) that the tests compare with and the benchmark times.

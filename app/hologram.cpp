@@ -1,10 +1,10 @@
 #include <sstream>
 
-#include "app/listener.h"
-#include "experiment/experiment.h"
-#include "experiment/memory.h"
-#include "images/access.h"
-#include "images/images.h"
+#include "access.h"
+#include "experiment.h"
+#include "images.h"
+#include "listener.h"
+#include "memory.h"
 
 void Experiment::loadHologram(Vantor::IExperimentListener* listener,
                               const std::string& path, RealField& samples,

@@ -1,0 +1,24 @@
+# Every third-party library comes in as an imported target, so that a target
+# that links one gets its headers (as SYSTEM includes: their warnings stay
+# theirs) and nothing else.
+
+find_package(pugixml REQUIRED)
+
+# ALGLIB's package file defines variables only.
+find_package(ALGLIB REQUIRED)
+if(NOT TARGET ALGLIB::ALGLIB)
+  add_library(ALGLIB::ALGLIB UNKNOWN IMPORTED)
+  set_target_properties(ALGLIB::ALGLIB PROPERTIES
+    IMPORTED_LOCATION "${ALGLIB_LIB}"
+    INTERFACE_INCLUDE_DIRECTORIES "${ALGLIB_INCLUDE_DIRS}")
+endif()
+
+# FreeImage ships neither a package file nor a pkg-config file.
+find_path(FREEIMAGE_INCLUDE_DIR FreeImage.h REQUIRED)
+find_library(FREEIMAGE_LIBRARY NAMES freeimage REQUIRED)
+if(NOT TARGET FreeImage::FreeImage)
+  add_library(FreeImage::FreeImage UNKNOWN IMPORTED)
+  set_target_properties(FreeImage::FreeImage PROPERTIES
+    IMPORTED_LOCATION "${FREEIMAGE_LIBRARY}"
+    INTERFACE_INCLUDE_DIRECTORIES "${FREEIMAGE_INCLUDE_DIR}")
+endif()
