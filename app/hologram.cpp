@@ -1,6 +1,5 @@
 #include <sstream>
 
-#include "access.h"
 #include "experiment.h"
 #include "images.h"
 #include "listener.h"
@@ -8,17 +7,19 @@
 
 void Experiment::loadHologram(Vantor::IExperimentListener* listener,
                               const std::string& path, RealField& samples,
-                              int& size) const {
+                              int& size, std::string& bytes) const {
   std::ostringstream stream;
+  PictureFile file;
   // Linux overcommits: a hologram that is allocated but does not fit gets
   // the process killed when its pages are first written, so ask first.
   const FitsInMemory fits = [this](int n) { return runFitsInMemory(*this, n); };
-  bool loaded = false;
-  if (preferredSize != 0) {
-    size = preferredSize;
-    loaded = loadClippedImage(path, samples, size, clipType, stream, fits);
-  } else {
-    loaded = loadSquareImage(path, samples, size, stream, fits);
-  }
+  const bool clipped = preferredSize != 0;
+  if (clipped) size = preferredSize;
+  const bool loaded =
+      readPictureFile(path, file, stream) &&
+      (clipped
+           ? loadClippedImage(file, samples, size, clipType, stream, fits)
+           : loadSquareImage(file, samples, size, stream, fits));
+  if (loaded) bytes = std::move(file.bytes);
   if (!loaded && listener != nullptr) listener->onError(stream.str());
 }

@@ -72,9 +72,11 @@ void ExperimentListener::onStep(std::uint32_t stepNumber, std::uint32_t count,
   // can never pass the count.
   const auto stepsLeft = static_cast<std::int32_t>(count - stepNumber);
   const double remaining = static_cast<double>(stepsLeft) * averageTime;
-  // No flush: a long sweep should not pay for a system call per step.
+  // Flushed: a batch job's log shows progress as it happens, and a job that
+  // is killed leaves the steps it finished.
   std::cout << "Step " << stepNumber << "/" << count << " completed ("
-            << stepTime << "s.). Remained ~" << formatRemaining(remaining);
+            << stepTime << "s.). Remained ~" << formatRemaining(remaining)
+            << std::flush;
 }
 
 void ExperimentListener::onError(const std::string& message) {

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <string>
 
 #include "experiment.h"
@@ -5,6 +6,12 @@
 #include "timer.h"
 
 int main(int argc, char** argv) {
+  // A console that goes away (holorecon e.xml | head -2) must not kill the
+  // run: its writes then fail quietly and the computation carries on. A
+  // file-size limit makes writes fail with a reason instead of killing the
+  // process, so a cut-off results.xml is reported and removed.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   Vantor::initializeClock();
   const std::string path = argc > 1 ? argv[1] : "experiment.xml";
   ExperimentListener console;

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "experiment.h"
+#include "files.h"
 #include "failure.h"
+#include "sweep.h"
 #include "listener.h"
 
 namespace fs = std::filesystem;
@@ -28,18 +30,28 @@ std::tm localStartTime() {
   return local;
 }
 
+/// "Set 3: ", the start of every report about one parameter set.
+std::string setName(std::uint32_t index) {
+  return "Set " + std::to_string(index) + ": ";
+}
+
 std::string withSuffix(const std::string& stem, int suffix,
                        const std::string& extension) {
   if (suffix < 2) return stem + extension;
   return stem + "_" + std::to_string(suffix) + extension;
 }
 
-/// Copies source into params under its own file name, or the first free
-/// variant of it. A failed copy is not reported: the results are written
-/// already, and the archive is a convenience.
-void archive(const std::string& source, const fs::path& params) {
-  std::error_code ignored;
-  fs::copy_file(source, freeNameIn(params, extractFileName(source)), ignored);
+/// Writes the bytes the run read from source into params, under source's
+/// own file name or the first free variant of it; a copy that cannot be
+/// written whole is reported, and the run goes on.
+void archive(Vantor::IExperimentListener* listener, const std::string& source,
+             const std::string& bytes, const fs::path& params) {
+  const fs::path target = freeNameIn(params, extractFileName(source));
+  const std::string problem = writeWholeFile(target, bytes);
+  if (!problem.empty()) {
+    report(listener, "Can't archive " + target.filename().string() + ": " +
+                         problem);
+  }
 }
 
 bool sameFile(const std::string& a, const std::string& b) {
@@ -47,12 +59,15 @@ bool sameFile(const std::string& a, const std::string& b) {
   return a == b || fs::equivalent(a, b, error);
 }
 
-/// The holograms and work arrays of one run.
+/// The holograms and work arrays of one run, and the hologram files as
+/// they were read.
 struct RunFields {
   RealField hologram1;
   RealField hologram2;
   std::vector<RealField> work;
   int n = 0;
+  std::string file1;
+  std::string file2;
 };
 
 /// Loads the hologram(s) and allocates the work arrays, or reports why the
@@ -62,11 +77,11 @@ bool prepareFields(const Experiment& experiment,
                    Vantor::IExperimentListener* listener, RunFields& fields) {
   const bool dhi = experiment.type == ExperimentType::DHI;
   experiment.loadHologram(listener, experiment.hologramPath, fields.hologram1,
-                          fields.n);
+                          fields.n, fields.file1);
   if (!fields.hologram1) return false;
   if (dhi) {
     experiment.loadHologram(listener, experiment.hologramPath2,
-                            fields.hologram2, fields.n);
+                            fields.hologram2, fields.n, fields.file2);
     if (!fields.hologram2) return false;
     if (fields.hologram1.size() != fields.hologram2.size()) {
       report(listener, "The holograms must have the same size");
@@ -84,13 +99,18 @@ bool prepareFields(const Experiment& experiment,
 }
 
 /// Reconstructs parameter set index and writes its pictures. A set whose
-/// values the numerics cannot use (a zero distance, say) loses its
-/// pictures, not the rest of the sweep.
+/// values the numerics cannot use (a zero distance, say) is reported and
+/// loses its pictures, not the rest of the sweep.
 void runStep(const Experiment& experiment,
              Vantor::IExperimentListener* listener, const RunFields& fields,
              std::uint32_t index, const std::string& directory) {
   const ParameterSet& parameters = experiment.parameterSets[index];
   const auto i = static_cast<int>(index);
+  const std::string problem = parameterSetProblem(parameters);
+  if (!problem.empty()) {
+    report(listener, setName(index) + problem);
+    return;
+  }
   try {
     if (experiment.type == ExperimentType::DHI) {
       experiment.dhiStep(
@@ -103,23 +123,28 @@ void runStep(const Experiment& experiment,
           fields.work[1].rows(), parameters, experiment.output, directory);
     }
   } catch (...) {
-    report(listener, describeCurrentFailure());
+    report(listener, setName(index) + describeCurrentFailure());
   }
 }
 
-/// Copies the holograms and the experiment file into directory/params, so
-/// that the run directory documents itself.
-void archiveInputs(const Experiment& experiment, const std::string& path,
+/// Writes the holograms and the experiment file, as the run read them, into
+/// directory/params, so that the run directory documents itself.
+void archiveInputs(const Experiment& experiment,
+                   Vantor::IExperimentListener* listener,
+                   const std::string& path, const RunFields& fields,
                    const std::string& directory) {
   const fs::path params = fs::path(directory) / "params";
-  std::error_code ignored;
-  fs::create_directory(params, ignored);
-  archive(experiment.hologramPath, params);
+  std::error_code error;
+  if (!fs::create_directory(params, error) && error) {
+    report(listener, "Can't archive the inputs: " + error.message());
+    return;
+  }
+  archive(listener, experiment.hologramPath, fields.file1, params);
   if (experiment.type == ExperimentType::DHI &&
       !sameFile(experiment.hologramPath, experiment.hologramPath2)) {
-    archive(experiment.hologramPath2, params);
+    archive(listener, experiment.hologramPath2, fields.file2, params);
   }
-  archive(path, params);
+  archive(listener, path, experiment.fileBytes, params);
 }
 
 }  // namespace
@@ -198,6 +223,12 @@ void Experiment::run(const std::string& path,
   totalTimer.start();
   RunFields fields;
   if (!prepareFields(*this, listener, fields)) return;
+  // Archived before the first step, from the very bytes the run decoded:
+  // replacing an input during the run cannot falsify the record. Writing
+  // the archive is not run time.
+  totalTimer.stop();
+  archiveInputs(*this, listener, path, fields, *directory);
+  totalTimer.start();
 
   double sum = 0.0;
   const auto count = static_cast<std::uint32_t>(parameterSets.size());
@@ -216,7 +247,8 @@ void Experiment::run(const std::string& path,
   fields = RunFields();
   totalTimer.stop();
 
-  saveResults(*directory + "/results.xml", totalTimer.elapsed(), average);
-  archiveInputs(*this, path, *directory);
+  const std::string problem =
+      saveResults(*directory + "/results.xml", totalTimer.elapsed(), average);
+  if (!problem.empty()) report(listener, "Can't write results.xml: " + problem);
   if (listener) listener->onFinish();
 }

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -17,13 +18,33 @@ std::string baseName(const std::string& directory, int index) {
   return name.str();
 }
 
-/// Writes one picture; a failed write is reported with an empty text, as the
-/// image writer has no more to say than that it failed.
+/// Writes one picture, or reports which one could not be written.
 void savePicture(Vantor::IExperimentListener* listener, const std::string& name,
                  const double* const* values, int n,
                  const OutputOptions& options) {
   if (!saveImage(name, values, n, options) && listener) {
-    listener->onError("");
+    const std::string file = name.substr(name.find_last_of('/') + 1) + ".png";
+    listener->onError("Can't write " + file);
+  }
+}
+
+/// True when every sample is finite. Values that pass the set check can
+/// still overflow (wavelength = z = 1e-150 leaves no finite intensity), and
+/// such a field has no picture to show.
+bool allFinite(const double* const* field, int n) {
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      if (!std::isfinite(field[r][c])) return false;
+    }
+  }
+  return true;
+}
+
+/// Reports that the reconstruction of set index overflowed.
+void reportOverflow(Vantor::IExperimentListener* listener, int index) {
+  if (listener) {
+    listener->onError("Set " + std::to_string(index) +
+                      ": the reconstruction overflowed");
   }
 }
 
@@ -45,6 +66,7 @@ void Experiment::reconstructionStep(Vantor::IExperimentListener* listener,
                        parameters.wavelength, parameters.angle,
                        parameters.zDistance, parameters.ccdPixelDistance);
   }
+  if (!allFinite(intensity, n)) return reportOverflow(listener, index);
   savePicture(listener, baseName(directory, index), intensity, n, options);
 }
 
@@ -60,6 +82,9 @@ void Experiment::dhiStep(Vantor::IExperimentListener* listener, int index,
                  hologram2, n, intensity1, intensity2, phaseDifference,
                  parameters.wavelength, parameters.angle, parameters.zDistance,
                  parameters.ccdPixelDistance);
+  if (!allFinite(intensity1, n) || !allFinite(intensity2, n)) {
+    return reportOverflow(listener, index);
+  }
   const std::string base = baseName(directory, index);
   savePicture(listener, base + "_intensity1", intensity1, n, options);
   savePicture(listener, base + "_intensity2", intensity2, n, options);

@@ -51,23 +51,28 @@ class Experiment {
   OutputOptions output;
   /// Why the last `load` failed, for the user; empty after a success.
   std::string loadError;
+  /// The experiment file exactly as `load` read it, for the archive.
+  std::string fileBytes;
 
   /// Reads the experiment file at path; false when it is not usable, with
   /// the reason in loadError. Reports nothing itself.
   bool load(const std::string& path);
 
   /// Writes results.xml: run times and the table of parameter sets.
-  void saveResults(const std::string& path, double fullTime,
-                   double averageTime) const;
+  /// Returns why the file could not be written whole (a partial file is
+  /// removed), empty on success.
+  std::string saveResults(const std::string& path, double fullTime,
+                          double averageTime) const;
 
   /// Runs the whole experiment described by the file at path.
   void run(const std::string& path, Vantor::IExperimentListener* listener);
 
   /// Reads one hologram picture into samples (left empty on failure, which
-  /// is then reported through the listener) and sets size.
+  /// is then reported through the listener) and sets size; bytes receives
+  /// the file exactly as it was read and decoded.
   void loadHologram(Vantor::IExperimentListener* listener,
-                    const std::string& path, RealField& samples,
-                    int& size) const;
+                    const std::string& path, RealField& samples, int& size,
+                    std::string& bytes) const;
 
   /// Reconstructs one parameter set and writes its intensity picture.
   void reconstructionStep(Vantor::IExperimentListener* listener, int index,

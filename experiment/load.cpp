@@ -1,11 +1,11 @@
 #include <cstdint>
-#include <filesystem>
 #include <new>
 #include <pugixml.hpp>
 #include <string>
 #include <vector>
 
 #include "experiment.h"
+#include "files.h"
 #include "numbers.h"
 #include "sweep.h"
 
@@ -35,23 +35,27 @@ class Loader {
                 attribute + "\"");
   }
 
+  /// A value that is not entirely a number: names the element, the
+  /// attribute and the text.
+  bool failNumber(const pugi::xml_node& element,
+                  const pugi::xml_attribute& attribute, const char* kind) {
+    return fail(std::string("<") + element.name() + " " + attribute.name() +
+                "=\"" + attribute.value() + "\">: not " + kind +
+                notANumberHint(attribute.value()));
+  }
+
   bool readDocument() {
-    // A directory opens like a file but reports an absurd size, which the
-    // library would then try to allocate.
-    std::error_code ignored;
-    if (std::filesystem::is_directory(path_, ignored)) {
-      return fail("is a directory, not a file");
-    }
+    // Read whole by us: a FIFO or a device is refused instead of blocking,
+    // and the run archives exactly the bytes it read.
+    const std::string problem = readWholeFile(path_, experiment_.fileBytes);
+    if (!problem.empty()) return fail(problem);
     // Default options: DTDs are skipped and only the predefined entities
     // expanded, so entity bombs stay harmless text.
-    const pugi::xml_parse_result result = document_.load_file(path_.c_str());
+    const pugi::xml_parse_result result = document_.load_buffer(
+        experiment_.fileBytes.data(), experiment_.fileBytes.size());
     switch (result.status) {
       case pugi::status_ok:
         return true;
-      case pugi::status_file_not_found:
-        return fail("cannot open the file");
-      case pugi::status_io_error:
-        return fail("cannot read the file");
       case pugi::status_out_of_memory:
         return fail("not enough memory to read the file");
       default:
@@ -100,7 +104,9 @@ class Loader {
     if (!clipType) return failMissing(hologram, "clipType");
     experiment_.hologramPath = value.value();
     experiment_.clipType = clipTypeOf(clipType.value());
-    experiment_.preferredSize = readInteger(preferredSize.value());
+    const std::optional<std::int32_t> size = readInteger(preferredSize.value());
+    if (!size) return failNumber(hologram, preferredSize, "a whole number");
+    experiment_.preferredSize = *size;
     return true;
   }
 
@@ -149,7 +155,9 @@ class Loader {
     const pugi::xml_attribute brightness = output.attribute("brightness");
     if (!brightness) return failMissing(output, "brightness");
     experiment_.output.normalize = readBoolean(normalize.value());
-    experiment_.output.brightness = readReal(brightness.value());
+    const std::optional<double> factor = readReal(brightness.value());
+    if (!factor) return failNumber(output, brightness, "a number");
+    experiment_.output.brightness = *factor;
     return true;
   }
 
@@ -164,6 +172,7 @@ class Loader {
 bool Experiment::load(const std::string& path) {
   parameterSets.clear();
   loadError.clear();
+  fileBytes.clear();
   try {
     return Loader(*this, path).load();
   } catch (const std::bad_alloc&) {

@@ -3,9 +3,13 @@
 #include <locale.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -35,10 +39,28 @@ class CLocaleScope {
 // bit is odd.
 constexpr double kFloatOverflowThreshold = 0x1.ffffffp127;
 
-}  // namespace
+// The spaces XML allows around an attribute's text.
+bool isSpace(char ch) {
+  return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r';
+}
 
-std::int32_t readInteger(const char* text) {
-  const long value = strtol_l(text, nullptr, 10, cLocale());
+bool onlySpacesFrom(const char* text) {
+  while (isSpace(*text)) ++text;
+  return *text == '\0';
+}
+
+// text without the spaces around it, in lower case.
+std::string lowerTrimmed(const char* text) {
+  while (isSpace(*text)) ++text;
+  std::string word;
+  for (; *text != '\0'; ++text) {
+    word += static_cast<char>(std::tolower(static_cast<unsigned char>(*text)));
+  }
+  while (!word.empty() && isSpace(word.back())) word.pop_back();
+  return word;
+}
+
+std::int32_t saturateToInt32(long value) {
   if (value > std::numeric_limits<std::int32_t>::max()) {
     return std::numeric_limits<std::int32_t>::max();
   }
@@ -48,7 +70,21 @@ std::int32_t readInteger(const char* text) {
   return static_cast<std::int32_t>(value);
 }
 
-double readReal(const char* text) { return strtod_l(text, nullptr, cLocale()); }
+}  // namespace
+
+std::optional<std::int32_t> readInteger(const char* text) {
+  char* end = nullptr;
+  const long value = strtol_l(text, &end, 10, cLocale());
+  if (end == text || !onlySpacesFrom(end)) return std::nullopt;
+  return saturateToInt32(value);
+}
+
+std::optional<double> readReal(const char* text) {
+  char* end = nullptr;
+  const double value = strtod_l(text, &end, cLocale());
+  if (end == text || !onlySpacesFrom(end)) return std::nullopt;
+  return value;
+}
 
 bool readBoolean(const char* text) {
   switch (text[0]) {
@@ -61,6 +97,22 @@ bool readBoolean(const char* text) {
     default:
       return false;
   }
+}
+
+std::optional<bool> readFlag(const char* text) {
+  const std::string word = lowerTrimmed(text);
+  if (word == "true" || word == "1" || word == "yes") return true;
+  if (word == "false" || word == "0" || word == "no") return false;
+  return std::nullopt;
+}
+
+std::string notANumberHint(const char* text) {
+  std::string withPoint = text;
+  std::replace(withPoint.begin(), withPoint.end(), ',', '.');
+  if (withPoint != text && readReal(withPoint.c_str())) {
+    return " (write the decimal separator as a full stop)";
+  }
+  return {};
 }
 
 float narrowToFloat(double value) {
@@ -82,6 +134,18 @@ std::string formatInt(std::int32_t value) {
   char buffer[kNumberBufferSize];
   std::snprintf(buffer, sizeof buffer, "%d", value);
   return buffer;
+}
+
+std::string formatParameter(double value) {
+  std::string text = formatReal(value);
+  const std::optional<double> readBack = readReal(text.c_str());
+  // Compared bit for bit, so that -0 and NaN keep their own texts too.
+  if (readBack && std::memcmp(&*readBack, &value, sizeof value) == 0) {
+    return text;
+  }
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  return std::string(buffer, end);
 }
 
 std::string formatReal(double value) {

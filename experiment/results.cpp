@@ -1,17 +1,12 @@
-#include <cstdio>
 #include <limits>
-#include <memory>
 #include <pugixml.hpp>
 #include <string>
 
 #include "experiment.h"
+#include "files.h"
 #include "numbers.h"
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // Counts and indices are written as 32-bit integers; a sweep is far
 // smaller, but an oversized one is clamped instead of wrapping.
@@ -24,13 +19,23 @@ std::string formatCount(std::size_t value) {
 
 void appendValue(pugi::xml_node& parent, const char* name, double value) {
   parent.append_child(name).append_attribute("value").set_value(
-      formatReal(value).c_str());
+      formatParameter(value).c_str());
 }
+
+/// Collects what pugixml writes, so that the file is written whole or not
+/// at all.
+class StringWriter : public pugi::xml_writer {
+ public:
+  void write(const void* data, std::size_t size) override {
+    text.append(static_cast<const char*>(data), size);
+  }
+  std::string text;
+};
 
 }  // namespace
 
-void Experiment::saveResults(const std::string& path, double fullTime,
-                             double averageTime) const {
+std::string Experiment::saveResults(const std::string& path, double fullTime,
+                                    double averageTime) const {
   pugi::xml_document document;
   pugi::xml_node results = document.append_child("Results");
   results.append_attribute("hologramsCount")
@@ -47,11 +52,7 @@ void Experiment::saveResults(const std::string& path, double fullTime,
     appendValue(parameters, "ZDistance", set.zDistance);
     appendValue(parameters, "CcdPixelDistance", set.ccdPixelDistance);
   }
-  // "wb": no line-end translation. Write errors are not reported; the run
-  // goes on with its remaining work either way.
-  const std::unique_ptr<std::FILE, FileCloser> file(
-      std::fopen(path.c_str(), "wb"));
-  if (!file) return;
-  pugi::xml_writer_file writer(file.get());
+  StringWriter writer;
   document.save(writer);
+  return writeWholeFile(path, writer.text);
 }

@@ -53,6 +53,20 @@ std::string noValue(const pugi::xml_node& element, const std::string& why) {
   return tag(element) + " has no usable value (" + why + ")";
 }
 
+/// The number in attribute name of child (a Single or Range of element);
+/// empty, with the problem set, when the text is not entirely a number.
+std::optional<double> attributeNumber(const pugi::xml_node& element,
+                                      const pugi::xml_node& child,
+                                      const char* name, std::string& problem) {
+  const char* text = child.attribute(name).value();
+  const std::optional<double> value = readReal(text);
+  if (!value) {
+    problem = tag(element) + "<" + child.name() + " " + name + "=\"" + text +
+              "\">: not a number" + notANumberHint(text);
+  }
+  return value;
+}
+
 std::vector<double> readRange(const pugi::xml_node& element,
                               const pugi::xml_node& range,
                               std::string& problem) {
@@ -63,9 +77,18 @@ std::vector<double> readRange(const pugi::xml_node& element,
       return {};
     }
   }
-  const double min = readReal(range.attribute("minVal").value());
-  const double max = readReal(range.attribute("maxVal").value());
-  const double step = readReal(range.attribute("step").value());
+  const auto number = [&](const char* name) {
+    return attributeNumber(element, range, name, problem);
+  };
+  const std::optional<double> minValue = number("minVal");
+  if (!minValue) return {};
+  const std::optional<double> maxValue = number("maxVal");
+  if (!maxValue) return {};
+  const std::optional<double> stepValue = number("step");
+  if (!stepValue) return {};
+  const double min = *minValue;
+  const double max = *maxValue;
+  const double step = *stepValue;
   const RangePlan plan = planRange(min, max, step);
   const std::string where = "the Range of " + tag(element);
   switch (plan.verdict) {
@@ -102,7 +125,10 @@ std::vector<double> readValueList(const pugi::xml_node& element,
       problem = noValue(element, "<Single> has no attribute \"value\"");
       return {};
     }
-    return {readReal(value.value())};
+    const std::optional<double> number =
+        attributeNumber(element, single, "value", problem);
+    if (!number) return {};
+    return {*number};
   }
   if (const pugi::xml_node range = element.child("Range")) {
     return readRange(element, range, problem);
@@ -136,4 +162,24 @@ void buildSweep(const ValueLists& lists, std::vector<ParameterSet>& sets) {
       }
     }
   }
+}
+
+std::string parameterSetProblem(const ParameterSet& set) {
+  const auto positive = [](double x) { return std::isfinite(x) && x > 0.0; };
+  if (!positive(set.wavelength)) {
+    return "the wavelength must be positive and finite, not " +
+           shortest(set.wavelength);
+  }
+  if (!std::isfinite(set.angle)) {
+    return "the angle must be finite, not " + shortest(set.angle);
+  }
+  if (!std::isfinite(set.zDistance)) {
+    return "the z distance must be finite, not " + shortest(set.zDistance);
+  }
+  if (set.zDistance == 0.0) return "the z distance must not be 0";
+  if (!positive(set.ccdPixelDistance)) {
+    return "the pixel pitch must be positive and finite, not " +
+           shortest(set.ccdPixelDistance);
+  }
+  return {};
 }

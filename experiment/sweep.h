@@ -57,3 +57,9 @@ std::optional<std::size_t> sweepSize(const std::array<std::size_t, 4>& lengths);
 /// distance fastest, after reserving room for all of them. The lists must be
 /// non-empty and their product within kMaxParameterSets.
 void buildSweep(const ValueLists& lists, std::vector<ParameterSet>& sets);
+
+/// Why the reconstruction cannot use set, as a phrase for "Set 3: ...":
+/// wavelength and pixel pitch must be positive and finite, the z distance
+/// finite and not 0 (a negative z is a plane like any other), the angle
+/// finite. Empty when the set is usable.
+std::string parameterSetProblem(const ParameterSet& set);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
+#include <string_view>
 
 /// What a picture file's header says about its pixels.
 struct ClaimedSize {
@@ -19,4 +19,4 @@ struct ClaimedSize {
 /// has one, and reads the few bytes itself for GIF, SGI, DDS and WBMP,
 /// whose decoders would otherwise allocate whatever a damaged header says.
 std::optional<ClaimedSize> claimedSize(FREE_IMAGE_FORMAT format,
-                                       const std::string& path);
+                                       FIMEMORY* memory, std::string_view file);

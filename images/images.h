@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -12,12 +13,39 @@
 // file by a "Detail: " line when the image library explained why; nothing
 // reaches the console.
 
-/// Whole-picture mode: the picture must be square; size becomes its width.
-bool loadSquareImage(const std::string& path, RealField& samples, int& size,
+/// A picture file as read: where it came from (for messages, and for the
+/// format when the content does not tell) and its bytes, which the run
+/// archives exactly as they were decoded.
+struct PictureFile {
+  std::string path;
+  std::string bytes;
+};
+
+/// Asked with the edge length before a hologram of n x n samples is
+/// allocated; false refuses the load. An empty function allows everything.
+using FitsInMemory = std::function<bool(int n)>;
+
+/// Reads the picture file at path whole; false, with the failure written to
+/// stream, when it is not a regular file, cannot be read, or is larger than
+/// any picture this program decodes.
+bool readPictureFile(const std::string& path, PictureFile& file,
                      std::ostream& stream);
+
+/// Whole-picture mode: the picture must be square; size becomes its width.
+bool loadSquareImage(const PictureFile& file, RealField& samples, int& size,
+                     std::ostream& stream, const FitsInMemory& fits = {});
 
 /// Clipped mode: an n x n window, centred vertically and placed horizontally
 /// by clipType; samples outside the picture are zero.
+bool loadClippedImage(const PictureFile& file, RealField& samples, int n,
+                      ClipType clipType, std::ostream& stream,
+                      const FitsInMemory& fits = {});
+
+/// loadSquareImage of the file at path.
+bool loadSquareImage(const std::string& path, RealField& samples, int& size,
+                     std::ostream& stream);
+
+/// loadClippedImage of the file at path.
 bool loadClippedImage(const std::string& path, RealField& samples, int n,
                       ClipType clipType, std::ostream& stream);
 

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <cstdio>
 #include <optional>
 
 #include "header.h"
+#include "files.h"
 #include "memory.h"
 
 namespace {
@@ -55,18 +58,26 @@ void reportLoadFailure(std::ostream& stream) {
 
 namespace {
 
-FREE_IMAGE_FORMAT formatOf(const std::string& path) {
-  const FREE_IMAGE_FORMAT byContent = FreeImage_GetFileType(path.c_str(), 0);
+/// The FreeImage format of the file: by content first, then by the
+/// extension of its name. Only the extension is handed over, never the
+/// path: FreeImage formats paths into fixed-size message buffers.
+FREE_IMAGE_FORMAT formatOf(FIMEMORY* memory, const std::string& path) {
+  const FREE_IMAGE_FORMAT byContent =
+      FreeImage_GetFileTypeFromMemory(memory, 0);
   if (byContent != FIF_UNKNOWN) return byContent;
-  return FreeImage_GetFIFFromFilename(path.c_str());
+  const std::string extension = std::filesystem::path(path).extension();
+  // No format has a longer extension; a longer one names none of them.
+  if (extension.size() < 2 || extension.size() > 8) return FIF_UNKNOWN;
+  return FreeImage_GetFIFFromFilename(("picture" + extension).c_str());
 }
 
 /// Why a picture whose pixels could not be held is refused before it is
 /// decoded: a damaged or hostile header that claims 100000 x 100000 pixels
 /// would otherwise have the decoder allocate and fill gigabytes before it
 /// notices that the data is missing. Empty when the picture may be read.
-std::string tooLargeReason(FREE_IMAGE_FORMAT format, const std::string& path) {
-  const std::optional<ClaimedSize> size = claimedSize(format, path);
+std::string tooLargeReason(FREE_IMAGE_FORMAT format, FIMEMORY* memory,
+                           std::string_view bytes) {
+  const std::optional<ClaimedSize> size = claimedSize(format, memory, bytes);
   if (!size) return {};
   const std::optional<std::size_t> available = availableMemoryBytes();
   if (size->bytes <= kMaxPictureBytes &&
@@ -75,23 +86,54 @@ std::string tooLargeReason(FREE_IMAGE_FORMAT format, const std::string& path) {
   }
   return "the picture claims " + std::to_string(size->width) + " x " +
          std::to_string(size->height) +
-         " pixels, more than can be held in "
-         "memory";
+         " pixels, more than can be held in memory";
 }
 
 }  // namespace
 
-Picture openPicture(const std::string& path, std::ostream& stream) {
+MemoryStream openMemory(std::string_view bytes) {
+  // A stream opened on existing data is only read; FreeImage's signature
+  // just lacks the const.
+  auto* data = reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()));
+  return MemoryStream(
+      FreeImage_OpenMemory(data, static_cast<DWORD>(bytes.size())));
+}
+
+bool readPictureFile(const std::string& path, PictureFile& file,
+                     std::ostream& stream) {
+  file.path = path;
+  // Never more than a picture may decode to: no compressed file is larger
+  // than its pixels by that much.
+  const std::optional<std::size_t> available = availableMemoryBytes();
+  const std::size_t limit =
+      available ? std::min<std::size_t>(*available, kMaxPictureBytes)
+                : kMaxPictureBytes;
+  const std::string problem = readWholeFile(path, file.bytes, limit);
+  if (problem.empty()) return true;
+  stream << "The image couldn't be loaded" << std::endl
+         << "Detail: " << problem << std::endl;
+  return false;
+}
+
+Picture openPicture(const PictureFile& file, std::ostream& stream) {
   startLibraryMessages();
+  // FreeImage's memory streams count in 32 bits.
+  if (file.bytes.empty() || file.bytes.size() > kMaxPictureBytes) {
+    reportLoadFailure(stream);
+    return nullptr;
+  }
+  const MemoryStream memory = openMemory(file.bytes);
   Picture picture;
   std::string tooLarge;
   {
     const QuietStderr quiet;
-    const FREE_IMAGE_FORMAT format = formatOf(path);
+    const FREE_IMAGE_FORMAT format = formatOf(memory.get(), file.path);
     if (format != FIF_UNKNOWN && FreeImage_FIFSupportsReading(format)) {
-      tooLarge = tooLargeReason(format, path);
-      if (tooLarge.empty())
-        picture.reset(FreeImage_Load(format, path.c_str(), 0));
+      tooLarge = tooLargeReason(format, memory.get(), file.bytes);
+      if (tooLarge.empty()) {
+        FreeImage_SeekMemory(memory.get(), 0, SEEK_SET);
+        picture.reset(FreeImage_LoadFromMemory(format, memory.get(), 0));
+      }
     }
   }
   if (!tooLarge.empty()) {

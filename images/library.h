@@ -6,6 +6,9 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
+
+#include "images.h"
 
 // The one place that talks to FreeImage's global state: its message hook,
 // the codecs' habit of printing to stderr, and bitmap ownership.
@@ -51,10 +54,21 @@ void reportLoadFailure(std::ostream& stream);
 /// 16-bit colour picture of 170 million pixels, beyond any camera's.
 inline constexpr std::uint64_t kMaxPictureBytes = std::uint64_t{1} << 30;
 
-/// Opens the picture at path, format by content and then by file name;
-/// null, with the failure written to stream, when it cannot be read or its
-/// pixels are of a kind that cannot be sampled.
-Picture openPicture(const std::string& path, std::ostream& stream);
+/// Closes a FreeImage memory stream.
+struct MemoryCloser {
+  void operator()(FIMEMORY* memory) const { FreeImage_CloseMemory(memory); }
+};
+
+/// A FreeImage memory stream owned for the length of one image call.
+using MemoryStream = std::unique_ptr<FIMEMORY, MemoryCloser>;
+
+/// A read-only FreeImage stream over bytes, which must outlive it.
+MemoryStream openMemory(std::string_view bytes);
+
+/// Decodes the picture file, format by content and then by the extension
+/// of its name; null, with the failure written to stream, when it cannot be
+/// decoded or its pixels are of a kind that cannot be sampled.
+Picture openPicture(const PictureFile& file, std::ostream& stream);
 
 /// True for the pixel kinds readSamples understands: 1-, 4- and 8-bit
 /// palette, 16-, 24- and 32-bit colour, 16-bit grey, 16-bit-per-channel

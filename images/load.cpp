@@ -112,30 +112,6 @@ void readLine(FIBITMAP* picture, int y, int xBegin, int count, double* out) {
   }
 }
 
-/// The same as readLine through one FreeImage call per pixel, where
-/// FreeImage has such a call (bitmaps of up to 32 bits).
-void readLinePerPixel(FIBITMAP* picture, int y, int xBegin, int count,
-                      double* out) {
-  if (FreeImage_GetImageType(picture) != FIT_BITMAP) {
-    readLine(picture, y, xBegin, count, out);
-    return;
-  }
-  const auto uy = static_cast<unsigned>(y);
-  const bool palette = FreeImage_GetBPP(picture) <= 8;
-  for (int i = 0; i < count; ++i) {
-    const auto x = static_cast<unsigned>(xBegin + i);
-    if (palette) {
-      BYTE index = 0;
-      FreeImage_GetPixelIndex(picture, x, uy, &index);
-      out[i] = paletteRed(FreeImage_GetPalette(picture), index);
-    } else {
-      RGBQUAD colour{};
-      FreeImage_GetPixelColor(picture, x, uy, &colour);
-      out[i] = colour.rgbRed;
-    }
-  }
-}
-
 /// Copies the part of the window that lies on the picture; the rest of
 /// the zero-filled field stays zero.
 ///
@@ -143,8 +119,7 @@ void readLinePerPixel(FIBITMAP* picture, int y, int xBegin, int count,
 /// picture are c from max(0, -x0) to min(n, width - x0). Example: width 200,
 /// n 256, x0 -56 gives c = 56 .. 255 (x = 0 .. 199); width 640, n 256,
 /// x0 384 gives c = 0 .. 255 (x = 384 .. 639).
-void copyWindow(FIBITMAP* picture, const RealField& samples, int x0, int y0,
-                PixelAccess access) {
+void copyWindow(FIBITMAP* picture, const RealField& samples, int x0, int y0) {
   const std::int64_t width = FreeImage_GetWidth(picture);
   const std::int64_t height = FreeImage_GetHeight(picture);
   const std::int64_t n = samples.size();
@@ -157,12 +132,7 @@ void copyWindow(FIBITMAP* picture, const RealField& samples, int x0, int y0,
     const auto y = static_cast<int>(y0 + r);
     const auto xBegin = static_cast<int>(x0 + cBegin);
     const auto count = static_cast<int>(cEnd - cBegin);
-    double* out = samples[static_cast<int>(r)] + cBegin;
-    if (access == PixelAccess::PerPixel) {
-      readLinePerPixel(picture, y, xBegin, count, out);
-    } else {
-      readLine(picture, y, xBegin, count, out);
-    }
+    readLine(picture, y, xBegin, count, samples[static_cast<int>(r)] + cBegin);
   }
 }
 
@@ -174,8 +144,7 @@ bool fail(std::ostream& stream, const char* message) {
 }  // namespace
 
 bool readSamples(FIBITMAP* picture, RealField& samples, int n, int x0, int y0,
-                 std::ostream& stream, const FitsInMemory& fits,
-                 PixelAccess access) {
+                 std::ostream& stream, const FitsInMemory& fits) {
   const unsigned width = FreeImage_GetWidth(picture);
   const unsigned height = FreeImage_GetHeight(picture);
   if (width == 1 || height == 1) {
@@ -192,34 +161,28 @@ bool readSamples(FIBITMAP* picture, RealField& samples, int n, int x0, int y0,
   } catch (const std::bad_alloc&) {
     return fail(stream, "Not enough memory for the hologram");
   }
-  copyWindow(picture, field, x0, y0, access);
+  copyWindow(picture, field, x0, y0);
   samples = std::move(field);
   return true;
 }
 
-bool loadSquareImage(const std::string& path, RealField& samples, int& size,
-                     std::ostream& stream, const FitsInMemory& fits,
-                     PixelAccess access) {
-  const Picture picture = openPicture(path, stream);
+bool loadSquareImage(const PictureFile& file, RealField& samples, int& size,
+                     std::ostream& stream, const FitsInMemory& fits) {
+  const Picture picture = openPicture(file, stream);
   if (!picture) return false;
   const unsigned width = FreeImage_GetWidth(picture.get());
   if (width != FreeImage_GetHeight(picture.get())) {
     return fail(stream, "The image must be square");
   }
   size = static_cast<int>(width);
-  return readSamples(picture.get(), samples, size, 0, 0, stream, fits, access);
+  return readSamples(picture.get(), samples, size, 0, 0, stream, fits);
 }
 
-bool loadSquareImage(const std::string& path, RealField& samples, int& size,
-                     std::ostream& stream) {
-  return loadSquareImage(path, samples, size, stream, {});
-}
-
-bool loadClippedImage(const std::string& path, RealField& samples, int n,
+bool loadClippedImage(const PictureFile& file, RealField& samples, int n,
                       ClipType clipType, std::ostream& stream,
-                      const FitsInMemory& fits, PixelAccess access) {
+                      const FitsInMemory& fits) {
   if (n <= 0) return fail(stream, "The preferred size must be positive");
-  const Picture picture = openPicture(path, stream);
+  const Picture picture = openPicture(file, stream);
   if (!picture) return false;
   const auto width = static_cast<int>(FreeImage_GetWidth(picture.get()));
   const auto height = static_cast<int>(FreeImage_GetHeight(picture.get()));
@@ -229,10 +192,20 @@ bool loadClippedImage(const std::string& path, RealField& samples, int n,
   int x0 = (width - n) / 2;
   if (clipType == ClipType::Left) x0 = 0;
   if (clipType == ClipType::Right) x0 = width - n;
-  return readSamples(picture.get(), samples, n, x0, y0, stream, fits, access);
+  return readSamples(picture.get(), samples, n, x0, y0, stream, fits);
+}
+
+bool loadSquareImage(const std::string& path, RealField& samples, int& size,
+                     std::ostream& stream) {
+  PictureFile file;
+  return readPictureFile(path, file, stream) &&
+         loadSquareImage(file, samples, size, stream);
 }
 
 bool loadClippedImage(const std::string& path, RealField& samples, int n,
                       ClipType clipType, std::ostream& stream) {
-  return loadClippedImage(path, samples, n, clipType, stream, {});
+  if (n <= 0) return fail(stream, "The preferred size must be positive");
+  PictureFile file;
+  return readPictureFile(path, file, stream) &&
+         loadClippedImage(file, samples, n, clipType, stream);
 }

@@ -4,7 +4,7 @@
 
 #include <ostream>
 
-#include "access.h"
+#include "images.h"
 #include "field.h"
 
 // The sampling shared by both loading modes, open to the tests.
@@ -15,5 +15,4 @@
 /// or height 1, a pixel kind it cannot sample, an edge length that is not
 /// positive, or a field that does not fit into memory.
 bool readSamples(FIBITMAP* picture, RealField& samples, int n, int x0, int y0,
-                 std::ostream& stream, const FitsInMemory& fits = {},
-                 PixelAccess access = PixelAccess::Scanline);
+                 std::ostream& stream, const FitsInMemory& fits = {});

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "access.h"
+#include "files.h"
 #include "images.h"
 #include "library.h"
 
@@ -35,17 +36,6 @@ int pngFlags(PngCompression compression) {
                                                 : PNG_DEFAULT;
 }
 
-/// Writes bytes to path and reports whether every one of them reached the
-/// file, the close included: a full disk often shows only there.
-bool writeWholeFile(const std::string& path, const BYTE* bytes,
-                    std::size_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(bytes, 1, size, file) == size;
-  const bool closed = std::fclose(file) == 0;
-  return written && closed;
-}
-
 /// Owns a FreeImage memory stream.
 struct MemoryCloser {
   void operator()(FIMEMORY* memory) const { FreeImage_CloseMemory(memory); }
@@ -66,9 +56,9 @@ bool savePng(FIBITMAP* picture, const std::string& path,
   BYTE* bytes = nullptr;
   DWORD size = 0;
   if (!FreeImage_AcquireMemory(memory.get(), &bytes, &size)) return false;
-  if (writeWholeFile(path, bytes, size)) return true;
-  std::remove(path.c_str());
-  return false;
+  return writeWholeFile(path,
+                        std::string_view(reinterpret_cast<char*>(bytes), size))
+      .empty();
 }
 
 /// Writes the grey levels of row i into line y = i of a 24-bit picture.

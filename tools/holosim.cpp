@@ -3,10 +3,10 @@
 
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <new>
 #include <optional>
@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "failure.h"
+#include "files.h"
 #include "images.h"
 #include "simulation.h"
 
@@ -190,9 +192,30 @@ std::optional<std::string> parse(const std::vector<std::string_view>& words,
   return std::nullopt;
 }
 
+std::string deformedName(const std::string& picture);
+bool sameFile(const std::string& a, const std::string& b);
+
 /// What is wrong with the values as a whole; nothing when they make sense.
 std::optional<std::string> check(const Arguments& arguments) {
   if (arguments.picture.empty()) return std::string("no output picture given");
+  // Two outputs in one file: the second write would replace the first.
+  std::vector<std::pair<std::string, std::string>> outputs = {
+      {"the picture", arguments.picture}};
+  if (arguments.simulation.deformed) {
+    outputs.emplace_back("the deformed picture",
+                         deformedName(arguments.picture));
+  }
+  if (!arguments.experiment.empty()) {
+    outputs.emplace_back("the experiment file", arguments.experiment);
+  }
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    for (std::size_t j = i + 1; j < outputs.size(); ++j) {
+      if (sameFile(outputs[i].second, outputs[j].second)) {
+        return outputs[j].first + " and " + outputs[i].first +
+               " are the same file '" + outputs[j].second + "'";
+      }
+    }
+  }
   const std::string problem = recordingProblem(arguments.simulation.recording);
   if (!problem.empty()) return problem;
   const double noise = arguments.simulation.noise;
@@ -233,11 +256,19 @@ std::optional<std::string> loadObject(const Arguments& arguments,
     return "can't read the object picture '" + arguments.object + "'" +
            (text.empty() ? "" : ": " + text);
   }
+  bool bright = false;
   for (int r = 0; r < n; ++r) {
     for (int c = 0; c < n; ++c) {
-      if (amplitude[r][c] > 0.0) return std::nullopt;
+      // A float picture may hold NaN or infinity, which no propagation can
+      // carry.
+      if (!std::isfinite(amplitude[r][c])) {
+        return "the object picture '" + arguments.object +
+               "' holds values that are not finite numbers";
+      }
+      bright = bright || amplitude[r][c] > 0.0;
     }
   }
+  if (bright) return std::nullopt;
   return "the object picture '" + arguments.object +
          "' is black (its red channel) over the central " + std::to_string(n) +
          " x " + std::to_string(n) + " pixels";
@@ -267,11 +298,13 @@ std::string pathFromExperiment(const std::string& path,
   return error ? path : relative.generic_string();
 }
 
-bool writeText(const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary);
-  file << text;
-  file.close();
-  return !file.fail();
+/// True when a and b name the same file: the same existing file, or the
+/// same path once made absolute and normal.
+bool sameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  if (fs::equivalent(a, b, error)) return true;
+  return fs::absolute(a, error).lexically_normal() ==
+         fs::absolute(b, error).lexically_normal();
 }
 
 int run(const Arguments& arguments) {
@@ -301,8 +334,11 @@ int run(const Arguments& arguments) {
   if (description.dhi) {
     description.hologram2 = pathFromExperiment(second, arguments.experiment);
   }
-  if (!writeText(arguments.experiment, experimentXml(description))) {
-    complain("can't write the experiment file '" + arguments.experiment + "'");
+  const std::string problem =
+      writeWholeFile(arguments.experiment, experimentXml(description));
+  if (!problem.empty()) {
+    complain("can't write the experiment file '" + arguments.experiment +
+             "': " + problem);
     return kFailure;
   }
   return 0;
@@ -311,6 +347,9 @@ int run(const Arguments& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A file-size limit makes writes fail with a reason instead of killing
+  // the process.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string_view> words(argv + (argc > 0 ? 1 : 0),
                                             argv + argc);
   Arguments arguments;
@@ -330,6 +369,9 @@ int main(int argc, char** argv) {
     return run(arguments);
   } catch (const std::bad_alloc&) {
     complain("not enough memory for a simulation of this size");
+    return kFailure;
+  } catch (...) {
+    complain(describeCurrentFailure());
     return kFailure;
   }
 }

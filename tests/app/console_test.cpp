@@ -1,0 +1,127 @@
+// The console lines, the stopwatch and the names a run gives its files.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <iostream>
+#include <thread>
+
+#include "experiment_listener.h"
+#include "run.h"
+#include "support.h"
+#include "timer.h"
+
+namespace {
+
+/// Sends std::cout and std::cerr into strings while it lives.
+struct CapturedStreams {
+  std::ostringstream out, err;
+  std::streambuf* oldOut = std::cout.rdbuf(out.rdbuf());
+  std::streambuf* oldErr = std::cerr.rdbuf(err.rdbuf());
+  ~CapturedStreams() {
+    std::cout.rdbuf(oldOut);
+    std::cerr.rdbuf(oldErr);
+  }
+};
+
+TEST(Console, LinesGiveTheTimeLeftTruncatedWithoutHours) {
+  const struct {
+    unsigned stepNumber, count;
+    double stepTime, average;
+    const char* line;
+  } steps[] = {
+      {1, 10, 12.5, 12.5, "Step 1/10 completed (12.5s.). Remained ~1m. 52s.\n"},
+      {10, 10, 3.0, 3.0, "Step 10/10 completed (3s.). Remained ~0s.\n"},
+      {1, 3601, 2.0, 2.0, "Step 1/3601 completed (2s.). Remained ~120m. 0s.\n"},
+      {2, 3, 60.0, 60.0, "Step 2/3 completed (60s.). Remained ~1m. 0s.\n"},
+      {1, 2, 12.3456789, 59.9,
+       "Step 1/2 completed (12.3457s.). Remained ~59s.\n"}};
+  for (const auto& [stepNumber, count, stepTime, average, line] : steps) {
+    CapturedStreams streams;
+    ExperimentListener().onStep(stepNumber, count, stepTime, average);
+    EXPECT_EQ(streams.out.str(), line);
+  }
+  // Estimates past the 32-bit range or NaN must not be undefined behaviour.
+  EXPECT_EQ(formatRemaining(1e300), "2147483647m. 2147483647s.\n");
+  EXPECT_EQ(formatRemaining(std::nan("")), "0s.\n");
+
+  CapturedStreams streams;
+  ExperimentListener console;
+  ErrorCountingListener counting(&console);
+  counting.onStart("e.xml", nullptr, 1, 1);
+  counting.onStart("e.xml", nullptr, 7, 0);
+  counting.onRunDirectory("2026_01_05_09_03_07");
+  counting.onError("Can't load a experiment");
+  counting.onError("The image must be square\n");
+  counting.onFinish();
+  EXPECT_EQ(counting.errors(), 2);
+  EXPECT_EQ(streams.err.str(),
+            "Error: Can't load a experiment\n"
+            "Error: The image must be square\n\n");
+  EXPECT_EQ(streams.out.str(),
+            "Convolution DHI experiment (e.xml) is starting...\n"
+            "FresnelUndefined experiment (e.xml) is starting...\n"
+            "Results go to 2026_01_05_09_03_07\nThe experiment has finished\n");
+}
+
+TEST(Timer, IntervalsAddUpFromTheFirstStartUntilReset) {
+  const auto sleepMs = [](int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  };
+  ASSERT_TRUE(Vantor::initializeClock());
+  EXPECT_LT(Vantor::now(), 0.5);
+  Vantor::Timer timer;
+  EXPECT_TRUE(timer.isStopped());
+  EXPECT_EQ(timer.elapsed(), 0.0);
+  timer.start();
+  sleepMs(20);
+  timer.start();  // does not restart the interval
+  EXPECT_GE(timer.elapsed(), 0.019);
+  timer.stop();
+  const double first = timer.elapsed();
+  sleepMs(100);  // a stopped timer measures nothing
+  EXPECT_EQ(timer.elapsed(), first);
+  timer.start();
+  sleepMs(20);
+  timer.stop();
+  EXPECT_GE(timer.elapsed() - first, 0.019);
+  timer.start();
+  timer.reset();  // drops the running interval and stops
+  EXPECT_TRUE(timer.isStopped());
+  EXPECT_EQ(timer.elapsed(), 0.0);
+}
+
+TEST(RunNames, DirectoriesAndArchivedFilesGetFreeNames) {
+  std::tm time{};
+  time.tm_year = 126;
+  time.tm_mday = 5;
+  time.tm_hour = 9;
+  time.tm_min = 3;
+  time.tm_sec = 7;
+  EXPECT_EQ(runDirectoryName(time), "2026_01_05_09_03_07");
+  const std::pair<const char*, const char*> names[] = {
+      {"data/fringes.bmp", "fringes.bmp"},
+      {"C:\\data\\fringes.bmp", "fringes.bmp"},
+      {"C:fringes.bmp", "fringes.bmp"},
+      {"fringes", "fringes"},
+      {"/abs/dir/", ""},
+      {"1:x", "1:x"}};
+  for (const auto& [path, name] : names) EXPECT_EQ(extractFileName(path), name);
+
+  const ScratchDir scratch;
+  const fs::path root = scratch.dir;
+  const std::string run = (root / "2026_12_06_18_06_42").string();
+  EXPECT_EQ(createRunDirectory(run), run);
+  EXPECT_EQ(createRunDirectory(run), run + "_2");
+  scratch.write("file", "x");
+  EXPECT_EQ(createRunDirectory((root / "file/run").string()), std::nullopt);
+  for (const char* taken : {"holo.bmp", "holo_2.bmp", "a.tar.gz"}) {
+    scratch.write(taken, "x");
+  }
+  EXPECT_EQ(freeNameIn(root, "holo.bmp"), root / "holo_3.bmp");
+  EXPECT_EQ(freeNameIn(root, "a.tar.gz"), root / "a.tar_2.gz");
+  EXPECT_EQ(freeNameIn(root, "new"), root / "new");
+}
+
+}  // namespace
