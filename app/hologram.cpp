@@ -17,9 +17,8 @@ void Experiment::loadHologram(Vantor::IExperimentListener* listener,
   if (clipped) size = preferredSize;
   const bool loaded =
       readPictureFile(path, file, stream) &&
-      (clipped
-           ? loadClippedImage(file, samples, size, clipType, stream, fits)
-           : loadSquareImage(file, samples, size, stream, fits));
+      (clipped ? loadClippedImage(file, samples, size, clipType, stream, fits)
+               : loadSquareImage(file, samples, size, stream, fits));
   if (loaded) bytes = std::move(file.bytes);
   if (!loaded && listener != nullptr) listener->onError(stream.str());
 }

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "experiment.h"
-#include "files.h"
 #include "failure.h"
-#include "sweep.h"
+#include "files.h"
 #include "listener.h"
+#include "sweep.h"
 
 namespace fs = std::filesystem;
 
@@ -49,8 +49,8 @@ void archive(Vantor::IExperimentListener* listener, const std::string& source,
   const fs::path target = freeNameIn(params, extractFileName(source));
   const std::string problem = writeWholeFile(target, bytes);
   if (!problem.empty()) {
-    report(listener, "Can't archive " + target.filename().string() + ": " +
-                         problem);
+    report(listener,
+           "Can't archive " + target.filename().string() + ": " + problem);
   }
 }
 

@@ -5,12 +5,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
-#include "header.h"
 #include "files.h"
+#include "header.h"
 #include "memory.h"
 
 namespace {

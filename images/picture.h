@@ -4,8 +4,8 @@
 
 #include <ostream>
 
-#include "images.h"
 #include "field.h"
+#include "images.h"
 
 // The sampling shared by both loading modes, open to the tests.
 
