@@ -97,16 +97,22 @@ inline const std::string kHolorecon = HOLORECON_BINARY_DIR "/app/holorecon";
 inline const std::string kHolosim = HOLORECON_BINARY_DIR "/tools/holosim";
 
 /// Runs "program arguments" (a shell command line) in cwd with standard
-/// output and error captured into files beside it.
+/// output and error captured into files beside it. A run that hangs (a
+/// FIFO that blocks, say) is killed after two minutes and fails the test
+/// instead of the whole suite.
 inline RunOutcome runProgram(const std::string& program,
-                             const std::string& arguments, const fs::path& cwd,
-                             const std::string& redirections = "") {
+                             const std::string& arguments,
+                             const fs::path& cwd) {
   const fs::path out = cwd.parent_path() / (cwd.filename().string() + ".out");
   const fs::path err = cwd.parent_path() / (cwd.filename().string() + ".err");
   std::set<std::string> before = fileNames(cwd);
-  const std::string command = "cd '" + cwd.string() + "' && " + program + " " +
-                              arguments + " >'" + out.string() + "' 2>'" +
-                              err.string() + "' " + redirections;
+  // Handed over in the environment, so that no quoting can go wrong.
+  setenv("HOLORECON_TEST_COMMAND", (program + " " + arguments).c_str(), 1);
+  const std::string command =
+      "cd '" + cwd.string() +
+      "' && timeout 120 sh -c \"$HOLORECON_TEST_COMMAND\""
+      " >'" +
+      out.string() + "' 2>'" + err.string() + "'";
   const int raw = std::system(command.c_str());
   RunOutcome outcome{
       WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err), {}};
