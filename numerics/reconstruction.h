@@ -61,6 +61,7 @@ void reconstructDhi(bool convolution, const double* const* hologram1,
                     double* const* phaseDifference, double wavelength,
                     double angle, double zDistance, double ccdPixelDistance);
 
-/// Bytes one reconstruction call allocates for itself at edge n (its
-/// complex and real working fields), saturating instead of overflowing.
+/// Bytes the reconstructions on one thread hold for themselves at edge n
+/// (their complex and real working fields, kept from one call to the next
+/// while the edge stays the same), saturating instead of overflowing.
 std::size_t reconstructionScratchBytes(int n, bool convolution, bool dhi);
