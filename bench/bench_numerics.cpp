@@ -9,7 +9,6 @@
 // over all entries alike. bench/numpy_reconstruction.py gives the numpy
 // baseline on the same sizes.
 #include <benchmark/benchmark.h>
-#include <fftw3.h>
 
 #include <random>
 
@@ -72,32 +71,6 @@ void Fft2dLiteral(benchmark::State& state) {
   transformBench<literal::fft2d>(state);
 }
 
-// One FFTW plan for the whole 2-D transform of one contiguous block, made
-// with FFTW_ESTIMATE: the alternative to one plan per line.
-void Fft2dPlan2d(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  const auto count = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-  fftw_complex* block = fftw_alloc_complex(count);
-  const fftw_plan plans[] = {
-      fftw_plan_dft_2d(n, n, block, block, FFTW_FORWARD, FFTW_ESTIMATE),
-      fftw_plan_dft_2d(n, n, block, block, FFTW_BACKWARD, FFTW_ESTIMATE)};
-  const ComplexField field = randomField(n);
-  for (int r = 0; r < n; ++r) {
-    for (int c = 0; c < n; ++c) {
-      block[static_cast<std::size_t>(r * n + c)][0] = field[r][c].re;
-      block[static_cast<std::size_t>(r * n + c)][1] = field[r][c].im;
-    }
-  }
-  bool forward = true;
-  for (auto _ : state) {
-    fftw_execute(plans[forward ? 0 : 1]);
-    forward = !forward;
-    benchmark::DoNotOptimize(block[0][0]);
-  }
-  for (const fftw_plan plan : plans) fftw_destroy_plan(plan);
-  fftw_free(block);
-}
-
 void Fresnel(benchmark::State& state) {
   reconstructionBench(state, [](auto h, int n, auto i, auto t) {
     reconstructFresnel(h, n, i, t, kWavelength, kAngle, kDistance, kPitch);
@@ -126,7 +99,6 @@ void sizes(benchmark::internal::Benchmark* bench) {
 
 BENCHMARK(Fft2d)->Apply(sizes);
 BENCHMARK(Fft2dLiteral)->Apply(sizes);
-BENCHMARK(Fft2dPlan2d)->Apply(sizes);
 BENCHMARK(Fresnel)->Apply(sizes);
 BENCHMARK(FresnelLiteral)->Apply(sizes);
 BENCHMARK(Convolution)->Apply(sizes);
