@@ -3,8 +3,14 @@
 # theirs) and nothing else.
 
 find_package(pugixml REQUIRED)
+find_package(Threads REQUIRED)
 
-# ALGLIB's package file defines variables only.
+# FFTW 3, double precision: every transform of the program (numerics only).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(FFTW3 REQUIRED IMPORTED_TARGET fftw3)
+
+# ALGLIB, the tests' independent reference transform (reference only). Its
+# package file defines variables only.
 find_package(ALGLIB REQUIRED)
 if(NOT TARGET ALGLIB::ALGLIB)
   add_library(ALGLIB::ALGLIB UNKNOWN IMPORTED)

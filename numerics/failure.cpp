@@ -1,7 +1,5 @@
 #include "failure.h"
 
-#include <ap.h>
-
 #include <exception>
 #include <new>
 
@@ -10,8 +8,8 @@ std::string describeCurrentFailure() {
   // is; every branch here returns, so nothing escapes.
   try {
     throw;
-  } catch (const alglib::ap_error& error) {
-    return error.msg;
+  } catch (const NonFiniteData& error) {
+    return error.what();
   } catch (const std::bad_alloc&) {
     return "Not enough memory for the reconstruction";
   } catch (const std::exception& error) {

@@ -6,9 +6,12 @@
 
 // Building blocks shared by both reconstruction methods.
 
-/// In-place 2-D DFT of an n x n field, columns first, then rows. Forward is
-/// unscaled; inverse carries 1 / n^2. Throws alglib::ap_error on non-finite
-/// data.
+/// In-place 2-D DFT of an n x n field, columns first, then rows: forward
+/// X[u][v] = sum x[r][c] exp(-2 pi i (u r + v c) / n), unscaled; the inverse
+/// has the opposite sign and carries 1 / n^2. Index 0 is the zero frequency.
+/// Throws NonFiniteData (failure.h) when the input is not finite or the
+/// column pass overflows; the field then holds the column results. Safe to
+/// call on several threads at once for different fields.
 void fft2d(Complex* const* field, int n, bool forward);
 
 /// Forward fft2d of a field whose columns c and n - 1 - c are equal, as in a

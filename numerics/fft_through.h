@@ -39,7 +39,7 @@ struct RowSink {
 /// fft2d of the field that source supplies (of field itself when source has
 /// no load function). field receives the column pass; the finished rows go
 /// to sink (back into field when sink has no store function). Non-finite
-/// data, on entry or after the column pass, raises ALGLIB's error before the
+/// data, on entry or after the column pass, raises NonFiniteData before the
 /// sink has seen any row.
 void fft2dThrough(Complex* const* field, int n, bool forward,
                   const ColumnSource& source, const RowSink& sink);

@@ -8,8 +8,10 @@
 //
 // Fields are passed as row tables of edge length n. Lengths (wavelength, z
 // distance, pixel pitch) are in one common unit; the angle is in radians.
-// Non-finite data reaching a transform raises alglib::ap_error; nothing here
-// catches it, and no output sample has been written at that point.
+// Non-finite data reaching a transform raises NonFiniteData (failure.h);
+// nothing here catches it, and no output sample has been written at that
+// point. Every function may run on several threads at once for different
+// fields.
 
 /// Reconstructs by the discrete Fresnel transform. intensity may be null.
 void reconstructFresnel(const double* const* hologram, int n,
@@ -59,6 +61,7 @@ void reconstructDhi(bool convolution, const double* const* hologram1,
                     double* const* phaseDifference, double wavelength,
                     double angle, double zDistance, double ccdPixelDistance);
 
-/// Bytes one reconstruction call allocates for itself at edge n (its
-/// complex and real working fields), saturating instead of overflowing.
+/// Bytes the reconstructions on one thread hold for themselves at edge n
+/// (their complex and real working fields, kept from one call to the next
+/// while the edge stays the same), saturating instead of overflowing.
 std::size_t reconstructionScratchBytes(int n, bool convolution, bool dhi);
