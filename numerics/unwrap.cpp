@@ -20,20 +20,12 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // may overshoot by some rounding.
 constexpr double kLargestSpan = kTwoPi + 1e-9;
 
-// A step between two values of one 2 pi interval lies within about
-// (-2 pi, 2 pi); one correction brings it into [-pi, pi]. NaN stays NaN.
-double wrapStep(double step) {
-  if (step > kPi) return step - kTwoPi;
-  if (step < -kPi) return step + kTwoPi;
-  return step;
-}
+// Whole turns to add to a step between two values of one 2 pi interval
+// (so within about (-2 pi, 2 pi)) to bring it into [-pi, pi]; 0 for NaN.
+// Comparisons rather than branches: on speckle their outcome is random.
+int turnsOf(double step) { return (step < -kPi) - (step > kPi); }
 
-// Whole turns to add to the step to - from so that it lies in [-pi, pi]:
-// to - from + 2 pi * turnsOfStep(from, to) == wrapStep(to - from).
-int turnsOfStep(double from, double to) {
-  const double step = to - from;
-  return step > kPi ? -1 : (step < -kPi ? 1 : 0);
-}
+double wrapStep(double step) { return step + kTwoPi * turnsOf(step); }
 
 std::string spanProblem(const double* const* wrapped, int n) {
   double low = std::numeric_limits<double>::infinity(), high = -low;
@@ -59,7 +51,7 @@ constexpr unsigned kNoEdge = 3;
 
 unsigned edgeCode(double from, double to) {
   if (!std::isfinite(from) || !std::isfinite(to)) return kNoEdge;
-  return static_cast<unsigned>(turnsOfStep(from, to) + 1);
+  return static_cast<unsigned>(turnsOf(to - from) + 1);
 }
 
 // The value of a sample as the second differences see it: NaN outside the
