@@ -67,7 +67,7 @@ void Unwrap(benchmark::State& state) {
   }
 }
 
-void FocusFigures4(benchmark::State& state) {
+void Focus(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const RealField intensity = speckle(n);
   for (auto _ : state) {
@@ -99,14 +99,14 @@ void Fresnel(benchmark::State& state) {
   }
 }
 
-BENCHMARK(Unwrap)->Arg(512)->Arg(1024)->Arg(2048)->Unit(
-    benchmark::kMillisecond);
-BENCHMARK(AmplitudePass)
-    ->Arg(512)
-    ->Arg(1024)
-    ->Arg(2048)
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(FocusFigures4)->Arg(1024)->Unit(benchmark::kMillisecond);
+void sizes(benchmark::internal::Benchmark* bench) {
+  for (const int n : {512, 1024, 2048}) bench->Arg(n);
+  bench->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(Unwrap)->Apply(sizes);
+BENCHMARK(AmplitudePass)->Apply(sizes);
+BENCHMARK(Focus)->Arg(1024)->Unit(benchmark::kMillisecond);
 BENCHMARK(Fresnel)->Arg(1024)->Unit(benchmark::kMillisecond);
 
 }  // namespace

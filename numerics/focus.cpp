@@ -59,24 +59,13 @@ class AmplitudeLines {
   Line lines_[3];
 };
 
-// Gx^2 + Gy^2 at padded column x (region column x - 1) from the amplitude
-// lines of the rows below, at and above.
-double sobel2(const double* below, const double* centre, const double* above,
-              std::size_t x) {
-  const double gx = (below[x + 1] + 2.0 * centre[x + 1] + above[x + 1]) -
-                    (below[x - 1] + 2.0 * centre[x - 1] + above[x - 1]);
-  const double gy = (above[x - 1] + 2.0 * above[x] + above[x + 1]) -
-                    (below[x - 1] + 2.0 * below[x] + below[x + 1]);
-  return gx * gx + gy * gy;
-}
-
 // Sums kept in kLanes interleaved parts (column k goes to part k mod
 // kLanes), added up at the end: the loop over a row then needs no
 // reordering of additions to run on vector registers. Amplitudes and
 // gradient magnitudes are summed shifted by a value of the region (its first
 // sample), which keeps the variance formula sum(x^2) - (sum x)^2 / m from
 // cancelling away when the spread is small beside the mean.
-constexpr std::size_t kLanes = 4;
+constexpr std::size_t kLanes = 8;
 struct Lanes {
   double amplitude[kLanes] = {}, amplitude2[kLanes] = {}, gradient[kLanes] = {},
          gradient2[kLanes] = {}, sobel2[kLanes] = {};
@@ -115,15 +104,18 @@ FocusFigures focusFigures(const double* const* intensity, int n,
   const int columns = region.columns;
   const auto width = static_cast<std::size_t>(columns);
   AmplitudeLines lines(intensity, n, region.column, columns);
-  // Shifts: the first sample's amplitude and gradient magnitude.
-  const double amplitudeShift = lines.at(region.row)[1];
-  const double gradientShift =
-      std::sqrt(sobel2(lines.at(region.row - 1), lines.at(region.row),
-                       lines.at(region.row + 1), 1));
-  Lanes sums;
   // The vertical half of the separable Sobel operator per padded column:
   // smooth = below + 2 centre + above, difference = above - below.
   std::vector<double> smooth(width + 2), difference(width + 2);
+  const double* sm = smooth.data();
+  const double* df = difference.data();
+  auto sobel2 = [&](std::size_t x) {  // Gx^2 + Gy^2 at padded column x
+    const double gx = sm[x + 1] - sm[x - 1];
+    const double gy = df[x - 1] + 2.0 * df[x] + df[x + 1];
+    return gx * gx + gy * gy;
+  };
+  double amplitudeShift = 0.0, gradientShift = 0.0;
+  Lanes sums;
   for (int r = region.row; r < region.row + region.rows; ++r) {
     const double* below = lines.at(r - 1);
     const double* centre = lines.at(r);
@@ -132,24 +124,26 @@ FocusFigures focusFigures(const double* const* intensity, int n,
       smooth[x] = below[x] + 2.0 * centre[x] + above[x];
       difference[x] = above[x] - below[x];
     }
-    const double* sm = smooth.data();
-    const double* df = difference.data();
-    for (std::size_t k = 0; k < width; k += kLanes) {
-      const std::size_t lanes = std::min(kLanes, width - k);
-      for (std::size_t j = 0; j < lanes; ++j) {
-        const std::size_t x = k + j + 1;
-        const double gx = sm[x + 1] - sm[x - 1];
-        const double gy = df[x - 1] + 2.0 * df[x] + df[x + 1];
-        const double s2 = gx * gx + gy * gy;
-        const double a = centre[x] - amplitudeShift;
-        const double g = std::sqrt(s2) - gradientShift;
-        sums.amplitude[j] += a;
-        sums.amplitude2[j] += a * a;
-        sums.gradient[j] += g;
-        sums.gradient2[j] += g * g;
-        sums.sobel2[j] += s2;
-      }
+    if (r == region.row) {  // the shifts: the region's first sample
+      amplitudeShift = centre[1];
+      gradientShift = std::sqrt(sobel2(1));
     }
+    // Column x of the padded lines goes to part j of the sums.
+    auto add = [&](std::size_t x, std::size_t j) {
+      const double s2 = sobel2(x);
+      const double a = centre[x] - amplitudeShift;
+      const double g = std::sqrt(s2) - gradientShift;
+      sums.amplitude[j] += a;
+      sums.amplitude2[j] += a * a;
+      sums.gradient[j] += g;
+      sums.gradient2[j] += g * g;
+      sums.sobel2[j] += s2;
+    };
+    std::size_t k = 0;
+    for (; k + kLanes <= width; k += kLanes) {
+      for (std::size_t j = 0; j < kLanes; ++j) add(k + j + 1, j);
+    }
+    for (std::size_t j = 0; k + j < width; ++j) add(k + j + 1, j);
   }
   const double count = static_cast<double>(region.rows) * columns;
   const auto [mu, variance] = meanAndVariance(

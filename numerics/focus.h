@@ -52,7 +52,7 @@ struct FocusFigures {
 
 /// The four figures of the n x n intensity I over region, in one pass over
 /// its rows; A = sqrt(I). The region must pass focusRegionProblem.
-/// Non-finite or negative intensities make the figures NaN.
+/// Non-finite or negative intensities make the figures NaN or infinite.
 FocusFigures focusFigures(const double* const* intensity, int n,
                           const FocusRegion& region);
 
