@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +28,12 @@ int turnsOf(double step) { return (step < -kPi) - (step > kPi); }
 
 double wrapStep(double step) { return step + kTwoPi * turnsOf(step); }
 
+// Shortest text that reads back as x, whatever the locale.
+std::string number(double x) {
+  char text[32];
+  return {text, std::to_chars(text, text + sizeof text, x).ptr};
+}
+
 std::string spanProblem(const double* const* wrapped, int n) {
   double low = std::numeric_limits<double>::infinity(), high = -low;
   for (int r = 0; r < n; ++r) {
@@ -38,9 +45,8 @@ std::string spanProblem(const double* const* wrapped, int n) {
     }
   }
   if (high - low <= kLargestSpan) return {};
-  return "The phase to unwrap spans more than 2 pi (from " +
-         std::to_string(low) + " to " + std::to_string(high) +
-         "), so it is not a wrapped phase";
+  return "The phase to unwrap spans more than 2 pi (from " + number(low) +
+         " to " + number(high) + "), so it is not a wrapped phase";
 }
 
 // What the joining needs to know of one sample, one byte each: bits 0-1 for
@@ -320,4 +326,13 @@ std::string unwrapPhase(const double* const* wrapped, int n,
   centreGroups(wrapped, n, nodes);
   writeUnwrapped(wrapped, n, nodes, unwrapped);
   return {};
+}
+
+std::size_t unwrapScratchBytes(int n) {
+  if (n <= 0 || n > kMaxUnwrapSize) return 0;
+  const auto samples =
+      static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+  const std::size_t perSample = sizeof(float) + sizeof(std::uint8_t) +
+                                2 * sizeof(std::uint32_t) + sizeof(Node);
+  return samples * perSample + (kBuckets + 1) * sizeof(std::uint32_t);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Two-dimensional phase unwrapping.
@@ -24,7 +25,8 @@ inline constexpr int kMaxUnwrapSize = 46340;
 /// [-pi, pi] or [0, 2 pi). Samples that are NaN or infinite are no phase:
 /// they come out NaN and join nothing, so a masked region is walked around.
 ///
-/// Method (quality-guided by reliability): every sample gets the reliability
+/// Method (quality-guided by reliability, after Herraez et al., Applied
+/// Optics 41:7437, 2002): every sample gets the reliability
 /// R = 1 / D, where D^2 = H^2 + V^2 + D1^2 + D2^2 sums the squares of its
 /// horizontal, vertical and two diagonal second differences, each formed
 /// from wrapped first differences (for the row direction,
@@ -47,7 +49,12 @@ inline constexpr int kMaxUnwrapSize = 46340;
 ///
 /// Refused: n above kMaxUnwrapSize; finite values spanning more than 2 pi
 /// (then the input is not a wrapped phase, for instance an unwrapped one).
-/// Memory: about 21 bytes per sample besides the fields, plus 4 MiB.
-/// Safe to call from several threads on different fields.
+/// Memory: unwrapScratchBytes(n) besides the fields. Safe to call from
+/// several threads on different fields.
 std::string unwrapPhase(const double* const* wrapped, int n,
                         double* const* unwrapped);
+
+/// Bytes unwrapPhase allocates for itself at edge n, at most: 21 per sample
+/// (a reliability, an edge code, two edge numbers and a union-find node)
+/// and 4 MiB of sorting buckets; 0 for sizes it refuses.
+std::size_t unwrapScratchBytes(int n);

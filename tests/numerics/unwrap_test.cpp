@@ -99,8 +99,8 @@ TEST(Unwrap, RefusesWhatItCannotUnwrap) {
   field[1][2] = 7.0;
   out[0][0] = 0.5;
   EXPECT_EQ(unwrapPhase(field.rows(), 3, out.rows()),
-            "The phase to unwrap spans more than 2 pi (from 0.000000 to "
-            "7.000000), so it is not a wrapped phase");
+            "The phase to unwrap spans more than 2 pi (from 0 to 7), so it is "
+            "not a wrapped phase");
   EXPECT_EQ(unwrapPhase(nullptr, 46341, nullptr),
             "The phase field is too large to unwrap (46341 x 46341; at most "
             "46340 x 46340)");
