@@ -1,7 +1,7 @@
 // Timings of the phase unwrapper and of the focus figures, each beside
-// baselines measured in the same run: one plain pass over the field (the
-// amplitude sqrt(I) into a second field, the least any per-sample analysis
-// costs) and one Fresnel reconstruction, the work the analysis follows.
+// baselines measured in the same run: one plain loop over the field (the
+// amplitude sqrt(I) written to a second field) and one 1024 x 1024 Fresnel
+// reconstruction, the work each analysis follows.
 // Run with
 //   build/release/bench/bench_analysis --benchmark_repetitions=5
 //     --benchmark_enable_random_interleaving=true
