@@ -254,7 +254,7 @@ bool savePicture(const std::string& path, const RealField& picture) {
           static_cast<std::uint8_t>(picture[r][c]);
     }
   }
-  return saveGreyPng8(path, pixels.data(), n, n);
+  return saveGreyPng8(path, pixels.data(), n, n).empty();
 }
 
 /// path as seen from the directory that holds the experiment file.

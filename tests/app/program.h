@@ -90,7 +90,7 @@ class ProgramTest : public ::testing::Test {
     std::vector<std::uint8_t> pixels(static_cast<std::size_t>(n * n));
     for (auto& p : pixels) p = static_cast<std::uint8_t>(random());
     fs::create_directories((dir_ / name).parent_path());
-    ASSERT_TRUE(saveGreyPng8((dir_ / name).string(), pixels.data(), n, n));
+    ASSERT_EQ(saveGreyPng8((dir_ / name).string(), pixels.data(), n, n), "");
   }
 
   void writeText(const std::string& name, const std::string& text) {

@@ -49,7 +49,7 @@ class Holosim : public testing::Test {
 TEST_F(Holosim, RefusesBadArgumentsAndReportsUnusableFiles) {
   std::ofstream(kDir / "text.png") << "not a picture";
   const std::vector<std::uint8_t> black(32 * 32, 0);
-  ASSERT_TRUE(saveGreyPng8(kDir / "black.png", black.data(), 32, 32));
+  ASSERT_EQ(saveGreyPng8(kDir / "black.png", black.data(), 32, 32), "");
   const std::tuple<const char*, int, const char*> cases[] = {
       {"", 2, "no output picture given"},
       {"a.png b.png", 2, "one picture only"},
@@ -89,7 +89,7 @@ TEST_F(Holosim, WritesTheSimulatedPicturesAndAWorkingExperiment) {
   std::vector<std::uint8_t> pixels;
   for (int i = 0; i < 64 * 64; ++i)
     pixels.push_back(bars[i / 64][i % 64] ? 200 : 0);
-  ASSERT_TRUE(saveGreyPng8(kDir / "mask.png", pixels.data(), 64, 64));
+  ASSERT_EQ(saveGreyPng8(kDir / "mask.png", pixels.data(), 64, 64), "");
   const int status =
       run("--size 64 --distance=2e-3 --object mask.png --diffuse "
           "--seed 5 --noise 1.5 --deform 2 --method Fresnel "
