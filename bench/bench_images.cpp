@@ -103,6 +103,11 @@ struct ResultPicture {
 ResultPicture reconstruction() {
   SimulationOptions simulation;
   simulation.recording.size = kPictureEdge;
+  // Far enough for the convolution's sampling at this edge; a rough object
+  // and camera noise, as in a recording.
+  simulation.recording.distance = 0.03;
+  simulation.diffuse = true;
+  simulation.noise = 2.0;
   const RealField object = barsPattern(kPictureEdge);
   const RealField hologram = simulate(object.rows(), simulation).first;
   const Recording& r = simulation.recording;

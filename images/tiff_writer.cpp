@@ -172,7 +172,9 @@ bool setTags(TIFF* tiff, int n, const FloatTiffRecord& record,
       TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) &&
       TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
       TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-      TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0)) &&
+      // One strip: ImageJ 1.53t misreads the byte counts of two strips
+      // when they are small enough to be stored within the tag itself.
+      TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, edge) &&
       TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
   if (std::isfinite(record.pitch) && record.pitch != 0.0) {
     const double pixelsPerUnit = 1.0 / std::fabs(record.pitch);
