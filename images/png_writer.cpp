@@ -65,7 +65,7 @@ int filterMask(PngEncoding::Filters filters) {
 /// Owns libpng's write and info structures.
 class PngWriter {
  public:
-  PngWriter(PngOutput& output)
+  explicit PngWriter(PngOutput& output)
       : png_(png_create_write_struct(PNG_LIBPNG_VER_STRING, &output, keepError,
                                      ignoreWarning)),
         info_(png_ != nullptr ? png_create_info_struct(png_) : nullptr) {
@@ -115,6 +115,7 @@ std::string encodePng(int width, int height, int channels,
                       const PngRowSource& fillRow, const PngEncoding& encoding,
                       std::string& png) {
   if (width <= 0 || height <= 0) return "the picture is empty";
+  png.clear();
   PngOutput output{&png};
   const PngWriter writer(output);
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width) *

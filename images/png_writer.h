@@ -13,10 +13,11 @@
 /// of its pixels, left to right.
 using PngRowSource = std::function<void(int y, std::uint8_t* row)>;
 
-/// Appends to png a width x height picture of 8-bit samples, channels per
+/// Puts into png a width x height picture of 8-bit samples, channels per
 /// pixel (1: grey, 3: RGB), whose rows fillRow gives from the top line down.
-/// Returns why it could not, empty on success; png is then unusable. Memory
-/// that cannot be had for the output is std::bad_alloc, as anywhere else.
+/// Returns why it could not, empty on success; after a failure png holds no
+/// picture to use. Memory that cannot be had for the output is
+/// std::bad_alloc, as anywhere else.
 std::string encodePng(int width, int height, int channels,
                       const PngRowSource& fillRow, const PngEncoding& encoding,
                       std::string& png);

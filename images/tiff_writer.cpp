@@ -163,19 +163,18 @@ float toFloat(double value) {
 bool setTags(TIFF* tiff, int n, const FloatTiffRecord& record,
              const std::string& description) {
   const auto edge = static_cast<std::uint32_t>(n);
-  bool ok =
-      TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, edge) &&
-      TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, edge) &&
-      TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1) &&
-      TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 32) &&
-      TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP) &&
-      TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) &&
-      TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
-      TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
-      // One strip: ImageJ 1.53t misreads the byte counts of two strips
-      // when they are small enough to be stored within the tag itself.
-      TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, edge) &&
-      TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
+  bool ok = TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, edge) &&
+            TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, edge) &&
+            TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1) &&
+            TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 32) &&
+            TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP) &&
+            TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK) &&
+            TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) &&
+            TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+            // One strip: ImageJ 1.53t misreads the byte counts of two strips
+            // when they are small enough to be stored within the tag itself.
+            TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, edge) &&
+            TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
   if (std::isfinite(record.pitch) && record.pitch != 0.0) {
     const double pixelsPerUnit = 1.0 / std::fabs(record.pitch);
     ok = ok && TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE) &&
@@ -208,6 +207,7 @@ std::string encodeFloatTiff(const double* const* values, int n,
   std::string description;
   const std::string refused = describe(record, description);
   if (!refused.empty()) return refused;
+  tiff.clear();
   MemoryFile file{&tiff};
   bool written = false;
   {

@@ -34,7 +34,7 @@ struct FloatTiffRecord {
   std::vector<std::pair<std::string, std::string>> properties;
 };
 
-/// Appends the TIFF file of the n x n field to tiff: values[n - 1] its top
+/// Puts the TIFF file of the n x n field into tiff: values[n - 1] its top
 /// line, every value as the nearest float (NaN stays NaN, values beyond the
 /// float range become infinite). Returns why it could not, empty on
 /// success: an empty field, a key or value that is not one line of
