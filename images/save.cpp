@@ -44,8 +44,8 @@ std::string writePng(const std::string& path, int width, int height,
   return writeWholeFile(path, png);
 }
 
-}  // namespace
-
+/// The grey level of value v: normalised over [lo, hi] or scaled by the
+/// brightness alone, clamped to 0..255 and truncated; NaN gives 0.
 std::uint8_t greyLevel(double v, double lo, double hi,
                        const OutputOptions& options) {
   double g = options.normalize
@@ -59,6 +59,8 @@ std::uint8_t greyLevel(double v, double lo, double hi,
   if (std::isnan(g)) return 0;
   return static_cast<std::uint8_t>(g);  // truncates: 127.9 gives 127
 }
+
+}  // namespace
 
 std::string saveImage(const std::string& name, const double* const* values,
                       int n, OutputOptions options,
