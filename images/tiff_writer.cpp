@@ -154,7 +154,7 @@ std::string describe(const FloatTiffRecord& record, std::string& text) {
 /// conversion of such a value is undefined in C++).
 float toFloat(double value) {
   constexpr float kInfinity = std::numeric_limits<float>::infinity();
-  if (std::isfinite(value) && std::fabs(value) > double{FLT_MAX}) {
+  if (std::isfinite(value) && std::fabs(value) > static_cast<double>(FLT_MAX)) {
     return value > 0.0 ? kInfinity : -kInfinity;
   }
   return static_cast<float>(value);

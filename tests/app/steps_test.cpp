@@ -68,7 +68,7 @@ TEST_F(StepsTest, PicturesAreNamedByZeroPaddedIndex) {
                 "result_100_intensity2.png", "result_100_phaseDiff.png"}));
 }
 
-TEST_F(StepsTest, EveryFailedWriteIsReportedOnceWithAnEmptyText) {
+TEST_F(StepsTest, EveryFailedWriteIsReportedOnce) {
   ErrorCountingListener counting(nullptr);
   stepAll(&counting, 1, (dir_ / "missing").string());
   EXPECT_EQ(counting.errors(), 2 * (1 + 3));
