@@ -33,10 +33,11 @@ struct PngEncoding {
 };
 
 /// The fastest encoding, the one result pictures use. On a 1024 x 1024
-/// reconstruction unfiltered rows at zlib's level 1 take 18 ms; every filter
-/// (FreeImage's choice) takes 30 ms for a file of about the same size, and
-/// zlib's default level 67 ms for one a third smaller. On speckle that
-/// hardly compresses: 35 ms against 56 ms with every filter (bench_images).
+/// reconstruction unfiltered rows at zlib's level 1 take about 18 ms; every
+/// filter (FreeImage's choice) takes 30 ms for a file of about the same
+/// size, and zlib's default level 65 ms for one a third smaller. On speckle
+/// that hardly compresses: 36 ms against 54 ms with every filter
+/// (bench_images).
 inline constexpr PngEncoding kFastestPng{PngEncoding::Filters::None, 1};
 
 /// loadSquareImage with a memory check and a choice of pixel access.
