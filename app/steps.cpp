@@ -18,13 +18,15 @@ std::string baseName(const std::string& directory, int index) {
   return name.str();
 }
 
-/// Writes one picture, or reports which one could not be written.
+/// Writes one picture; a failed write is reported with the file's name and
+/// the reason ("Can't write result_03.png: No space left on device").
 void savePicture(Vantor::IExperimentListener* listener, const std::string& name,
                  const double* const* values, int n,
                  const OutputOptions& options) {
-  if (!saveImage(name, values, n, options) && listener) {
-    const std::string file = name.substr(name.find_last_of('/') + 1) + ".png";
-    listener->onError("Can't write " + file);
+  const std::string reason = saveImage(name, values, n, options);
+  if (!reason.empty() && listener) {
+    const std::string file = name.substr(name.find_last_of('/') + 1);
+    listener->onError("Can't write " + file + ".png: " + reason);
   }
 }
 

@@ -1,6 +1,7 @@
-// Loading hologram pictures and saving result pictures at 512, 1024 and
-// 2048: the program's scanline access and fast PNG level against one
-// library call per pixel and zlib's default level, in the same run.
+// Loading hologram pictures at 512, 1024 and 2048: the program's scanline
+// access against one library call per pixel. Writing result pictures at
+// 1024: the program's PNG encoding against libpng's other filters and zlib
+// levels and against FreeImage's writer, in the same run.
 
 #include <benchmark/benchmark.h>
 
@@ -14,7 +15,10 @@
 
 #include "access.h"
 #include "images.h"
+#include "picture_baselines.h"
 #include "pixel_reader.h"
+#include "reconstruction.h"
+#include "simulation.h"
 
 namespace {
 
@@ -26,23 +30,6 @@ const std::string& scratch() {
     return path.string();
   }();
   return dir;
-}
-
-/// A reconstructed intensity: a bright object spot on speckle, whose
-/// intensities are exponentially distributed, as in a real result picture.
-RealField intensity(int n) {
-  RealField field(n);
-  std::mt19937 random(7);
-  std::exponential_distribution<double> speckle(1.0);
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      const double di = (i - n / 2) / (0.1 * n);
-      const double dj = (j - n / 3) / (0.1 * n);
-      field[i][j] =
-          speckle(random) * (1.0 + 20.0 * std::exp(-di * di - dj * dj));
-    }
-  }
-  return field;
 }
 
 /// A hologram picture of edge n: straight fringes with noise, written as
@@ -91,22 +78,6 @@ void load(benchmark::State& state, bool grey8, bool perPixel) {
   }
 }
 
-void save(benchmark::State& state, PixelAccess access,
-          PngCompression compression) {
-  const int n = static_cast<int>(state.range(0));
-  const RealField values = intensity(n);
-  const std::string name = scratch() + "/result_" + std::to_string(n);
-  for (auto _ : state) {
-    if (!saveImage(name, values.rows(), n, OutputOptions{true, 1.0}, access,
-                   compression)) {
-      state.SkipWithError("save failed");
-      break;
-    }
-  }
-  state.counters["kB"] =
-      static_cast<double>(std::filesystem::file_size(name + ".png")) / 1024.0;
-}
-
 void sizes(benchmark::internal::Benchmark* b) {
   b->Arg(512)->Arg(1024)->Arg(2048)->Unit(benchmark::kMillisecond);
   b->Repetitions(5)->ReportAggregatesOnly(true);
@@ -116,18 +87,123 @@ BENCHMARK_CAPTURE(load, grey8_scanline, true, false)->Apply(sizes);
 BENCHMARK_CAPTURE(load, grey8_per_pixel, true, true)->Apply(sizes);
 BENCHMARK_CAPTURE(load, rgb24_scanline, false, false)->Apply(sizes);
 BENCHMARK_CAPTURE(load, rgb24_per_pixel, false, true)->Apply(sizes);
-BENCHMARK_CAPTURE(save, scanline_fastest, PixelAccess::Scanline,
-                  PngCompression::Fastest)
-    ->Apply(sizes);
-BENCHMARK_CAPTURE(save, per_pixel_fastest, PixelAccess::PerPixel,
-                  PngCompression::Fastest)
-    ->Apply(sizes);
-BENCHMARK_CAPTURE(save, scanline_zlib_default, PixelAccess::Scanline,
-                  PngCompression::ZlibDefault)
-    ->Apply(sizes);
-BENCHMARK_CAPTURE(save, per_pixel_zlib_default, PixelAccess::PerPixel,
-                  PngCompression::ZlibDefault)
-    ->Apply(sizes);
+/// The result pictures written: a reconstruction of a simulated recording,
+/// mostly dark around the bright object, its twin and the undiffracted
+/// light, as most result pictures are; and fully developed speckle spread
+/// over the whole grey range, which hardly compresses.
+enum class Scene { Reconstruction, Speckle };
+
+constexpr int kPictureEdge = 1024;
+
+struct ResultPicture {
+  RealField values;
+  OutputOptions options;
+};
+
+ResultPicture reconstruction() {
+  SimulationOptions simulation;
+  simulation.recording.size = kPictureEdge;
+  // Far enough for the convolution's sampling at this edge; a rough object
+  // and camera noise, as in a recording.
+  simulation.recording.distance = 0.03;
+  simulation.diffuse = true;
+  simulation.noise = 2.0;
+  const RealField object = barsPattern(kPictureEdge);
+  const RealField hologram = simulate(object.rows(), simulation).first;
+  const Recording& r = simulation.recording;
+  RealField intensity(kPictureEdge);
+  RealField tangent(kPictureEdge);
+  reconstructConvolution(hologram.rows(), kPictureEdge, intensity.rows(),
+                         tangent.rows(), r.wavelength, r.angle, r.distance,
+                         r.pitch);
+  return {std::move(intensity), OutputOptions{true, 1.0}};
+}
+
+ResultPicture speckle() {
+  RealField field(kPictureEdge);
+  std::mt19937 random(7);
+  std::exponential_distribution<double> intensity(1.0);
+  for (int i = 0; i < kPictureEdge; ++i) {
+    for (int j = 0; j < kPictureEdge; ++j) field[i][j] = intensity(random);
+  }
+  // Mean intensity at grey 80: a few per cent of the pixels saturate.
+  return {std::move(field), OutputOptions{false, 80.0}};
+}
+
+const ResultPicture& picture(Scene scene) {
+  static const ResultPicture pictures[] = {reconstruction(), speckle()};
+  return pictures[static_cast<int>(scene)];
+}
+
+void reportSize(benchmark::State& state, const std::string& path) {
+  state.counters["kB"] =
+      static_cast<double>(std::filesystem::file_size(path)) / 1024.0;
+}
+
+void libpng(benchmark::State& state, Scene scene, PngEncoding encoding) {
+  const ResultPicture& p = picture(scene);
+  const std::string name = scratch() + "/result_libpng";
+  for (auto _ : state) {
+    if (!saveImage(name, p.values.rows(), kPictureEdge, p.options, encoding)
+             .empty()) {
+      state.SkipWithError("save failed");
+      break;
+    }
+  }
+  reportSize(state, name + ".png");
+}
+
+void freeimage(benchmark::State& state, Scene scene, baseline::Pixels pixels,
+               baseline::Zlib zlib) {
+  const ResultPicture& p = picture(scene);
+  const std::string path = scratch() + "/result_freeimage.png";
+  for (auto _ : state) {
+    if (!baseline::saveFreeImagePng(path, p.values.rows(), kPictureEdge,
+                                    p.options, pixels, zlib)) {
+      state.SkipWithError("save failed");
+      break;
+    }
+  }
+  reportSize(state, path);
+}
+
+void medians(benchmark::internal::Benchmark* b) {
+  b->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+}
+
+using Filters = PngEncoding::Filters;
+
+#define WRITERS(scene)                                                        \
+  BENCHMARK_CAPTURE(libpng, scene##_none_level1_program, Scene::scene,        \
+                    kFastestPng)                                              \
+      ->Apply(medians);                                                       \
+  BENCHMARK_CAPTURE(libpng, scene##_none_level_default, Scene::scene,         \
+                    PngEncoding{Filters::None, -1})                           \
+      ->Apply(medians);                                                       \
+  BENCHMARK_CAPTURE(libpng, scene##_sub_level1, Scene::scene,                 \
+                    PngEncoding{Filters::Sub, 1})                             \
+      ->Apply(medians);                                                       \
+  BENCHMARK_CAPTURE(libpng, scene##_up_level1, Scene::scene,                  \
+                    PngEncoding{Filters::Up, 1})                              \
+      ->Apply(medians);                                                       \
+  BENCHMARK_CAPTURE(libpng, scene##_paeth_level1, Scene::scene,               \
+                    PngEncoding{Filters::Paeth, 1})                           \
+      ->Apply(medians);                                                       \
+  BENCHMARK_CAPTURE(libpng, scene##_all_level1, Scene::scene,                 \
+                    PngEncoding{Filters::All, 1})                             \
+      ->Apply(medians);                                                       \
+  BENCHMARK_CAPTURE(libpng, scene##_all_level_default, Scene::scene,          \
+                    PngEncoding{Filters::All, -1})                            \
+      ->Apply(medians);                                                       \
+  BENCHMARK_CAPTURE(freeimage, scene##_scanline_fastest_before, Scene::scene, \
+                    baseline::Pixels::Scanline, baseline::Zlib::Fastest)      \
+      ->Apply(medians);                                                       \
+  BENCHMARK_CAPTURE(freeimage, scene##_per_pixel_default, Scene::scene,       \
+                    baseline::Pixels::PerPixel, baseline::Zlib::Default)      \
+      ->Apply(medians)
+
+WRITERS(Reconstruction);
+WRITERS(Speckle);
 
 }  // namespace
 

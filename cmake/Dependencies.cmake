@@ -28,3 +28,7 @@ if(NOT TARGET FreeImage::FreeImage)
     IMPORTED_LOCATION "${FREEIMAGE_LIBRARY}"
     INTERFACE_INCLUDE_DIRECTORIES "${FREEIMAGE_INCLUDE_DIR}")
 endif()
+
+# libpng and libtiff: CMake's own find modules define the imported targets.
+find_package(PNG REQUIRED)
+find_package(TIFF REQUIRED)

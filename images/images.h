@@ -49,14 +49,16 @@ bool loadSquareImage(const std::string& path, RealField& samples, int& size,
 bool loadClippedImage(const std::string& path, RealField& samples, int n,
                       ClipType clipType, std::ostream& stream);
 
-/// Writes values as a 24-bit grey PNG at name + ".png"; false when the file
-/// could not be written.
-bool saveImage(const std::string& name, const double* const* values, int n,
-               OutputOptions options);
+/// Writes values as a 24-bit grey PNG at name + ".png", values[0] its
+/// bottom line. Returns why it could not, empty when the file was written
+/// whole: the system's reason ("No space left on device") or the encoder's.
+/// A file it created is removed again after a failed write.
+std::string saveImage(const std::string& name, const double* const* values,
+                      int n, OutputOptions options);
 
 /// Writes an 8-bit grey PNG (palette-free greyscale) at path; row 0 of
 /// pixels is the picture's bottom line. pixels holds width * height bytes,
-/// row-major. False when the arguments are empty or the file could not be
-/// written.
-bool saveGreyPng8(const std::string& path, const std::uint8_t* pixels,
-                  int width, int height);
+/// row-major. Returns why it could not, as saveImage does; empty arguments
+/// are refused before any file is touched.
+std::string saveGreyPng8(const std::string& path, const std::uint8_t* pixels,
+                         int width, int height);

@@ -2,14 +2,11 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <limits>
-#include <memory>
 
 #include "access.h"
 #include "files.h"
 #include "images.h"
-#include "library.h"
+#include "png_writer.h"
 
 namespace {
 
@@ -31,57 +28,24 @@ void findRange(const double* const* values, int n, double& lo, double& hi) {
   }
 }
 
-int pngFlags(PngCompression compression) {
-  return compression == PngCompression::Fastest ? PNG_Z_BEST_SPEED
-                                                : PNG_DEFAULT;
+/// Why a picture without pixels is not written.
+constexpr const char* kEmptyPicture = "the picture is empty";
+
+/// Encodes the picture in memory and writes the file in one go, so that a
+/// disk that fills up mid-picture leaves no cut-off PNG behind a reported
+/// success: the file is whole, or it is removed and the reason returned.
+std::string writePng(const std::string& path, int width, int height,
+                     int channels, const PngRowSource& fillRow,
+                     const PngEncoding& encoding) {
+  std::string png;
+  const std::string reason =
+      encodePng(width, height, channels, fillRow, encoding, png);
+  if (!reason.empty()) return reason;
+  return writeWholeFile(path, png);
 }
 
-/// Owns a FreeImage memory stream.
-struct MemoryCloser {
-  void operator()(FIMEMORY* memory) const { FreeImage_CloseMemory(memory); }
-};
-
-/// Encodes the picture in memory and writes the file ourselves. FreeImage
-/// writes through stdio without looking at the result, so a disk that fills
-/// up mid-picture would leave a cut-off PNG behind a reported success; a
-/// picture that cannot be written whole is removed and reported instead.
-bool savePng(FIBITMAP* picture, const std::string& path,
-             PngCompression compression) {
-  startLibraryMessages();
-  const std::unique_ptr<FIMEMORY, MemoryCloser> memory(FreeImage_OpenMemory());
-  if (!memory || !FreeImage_SaveToMemory(FIF_PNG, picture, memory.get(),
-                                         pngFlags(compression))) {
-    return false;
-  }
-  BYTE* bytes = nullptr;
-  DWORD size = 0;
-  if (!FreeImage_AcquireMemory(memory.get(), &bytes, &size)) return false;
-  return writeWholeFile(path,
-                        std::string_view(reinterpret_cast<char*>(bytes), size))
-      .empty();
-}
-
-/// Writes the grey levels of row i into line y = i of a 24-bit picture.
-void writeRow(FIBITMAP* picture, int i, const double* row, int n, double lo,
-              double hi, const OutputOptions& options, PixelAccess access) {
-  BYTE* line = FreeImage_GetScanLine(picture, i);
-  for (int j = 0; j < n; ++j) {
-    const std::uint8_t grey = greyLevel(row[j], lo, hi, options);
-    if (access == PixelAccess::PerPixel) {
-      RGBQUAD colour{grey, grey, grey, 0};
-      FreeImage_SetPixelColor(picture, static_cast<unsigned>(j),
-                              static_cast<unsigned>(i), &colour);
-    } else {
-      BYTE* pixel = line + 3 * static_cast<std::size_t>(j);
-      pixel[FI_RGBA_BLUE] = grey;
-      pixel[FI_RGBA_GREEN] = grey;
-      pixel[FI_RGBA_RED] = grey;
-    }
-  }
-}
-
-}  // namespace
-
+/// The grey level of value v: normalised over [lo, hi] or scaled by the
+/// brightness alone, clamped to 0..255 and truncated; NaN gives 0.
 std::uint8_t greyLevel(double v, double lo, double hi,
                        const OutputOptions& options) {
   double g = options.normalize
@@ -96,43 +60,41 @@ std::uint8_t greyLevel(double v, double lo, double hi,
   return static_cast<std::uint8_t>(g);  // truncates: 127.9 gives 127
 }
 
-bool saveImage(const std::string& name, const double* const* values, int n,
-               OutputOptions options, PixelAccess access,
-               PngCompression compression) {
-  if (n <= 0 || values == nullptr) return false;
-  const Picture picture(FreeImage_Allocate(n, n, 24));
-  if (!picture) return false;
+}  // namespace
+
+std::string saveImage(const std::string& name, const double* const* values,
+                      int n, OutputOptions options,
+                      const PngEncoding& encoding) {
+  if (n <= 0 || values == nullptr) return kEmptyPicture;
   double lo = kRangeLow;
   double hi = kRangeHigh;
   if (options.normalize) findRange(values, n, lo, hi);
-  for (int i = 0; i < n; ++i) {
-    writeRow(picture.get(), i, values[i], n, lo, hi, options, access);
-  }
-  return savePng(picture.get(), name + ".png", compression);
+  // The picture's top line is the field's last row: row 0 is its bottom.
+  const auto fillRow = [&](int y, std::uint8_t* rgb) {
+    const double* row = values[n - 1 - y];
+    for (int j = 0; j < n; ++j) {
+      const std::uint8_t grey = greyLevel(row[j], lo, hi, options);
+      rgb[3 * j] = rgb[3 * j + 1] = rgb[3 * j + 2] = grey;
+    }
+  };
+  return writePng(name + ".png", n, n, 3, fillRow, encoding);
 }
 
-bool saveImage(const std::string& name, const double* const* values, int n,
-               OutputOptions options) {
-  return saveImage(name, values, n, options, PixelAccess::Scanline,
-                   PngCompression::Fastest);
+std::string saveImage(const std::string& name, const double* const* values,
+                      int n, OutputOptions options) {
+  return saveImage(name, values, n, options, kFastestPng);
 }
 
-bool saveGreyPng8(const std::string& path, const std::uint8_t* pixels,
-                  int width, int height) {
-  if (width <= 0 || height <= 0 || pixels == nullptr) return false;
-  const Picture picture(FreeImage_Allocate(width, height, 8));
-  if (!picture) return false;
-  // A linear grey palette is what makes the PNG writer choose plain
-  // greyscale instead of an indexed picture.
-  RGBQUAD* palette = FreeImage_GetPalette(picture.get());
-  for (unsigned level = 0; level < 256; ++level) {
-    const auto grey = static_cast<BYTE>(level);
-    palette[level] = RGBQUAD{grey, grey, grey, 0};
+std::string saveGreyPng8(const std::string& path, const std::uint8_t* pixels,
+                         int width, int height) {
+  if (width <= 0 || height <= 0 || pixels == nullptr) {
+    return kEmptyPicture;
   }
   const auto rowBytes = static_cast<std::size_t>(width);
-  for (int y = 0; y < height; ++y) {
-    const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * rowBytes;
-    std::copy(row, row + rowBytes, FreeImage_GetScanLine(picture.get(), y));
-  }
-  return savePng(picture.get(), path, PngCompression::Fastest);
+  const auto fillRow = [&](int y, std::uint8_t* grey) {
+    const std::uint8_t* row =
+        pixels + static_cast<std::size_t>(height - 1 - y) * rowBytes;
+    std::copy(row, row + rowBytes, grey);
+  };
+  return writePng(path, width, height, 1, fillRow, kFastestPng);
 }

@@ -274,7 +274,9 @@ std::optional<std::string> loadObject(const Arguments& arguments,
          " x " + std::to_string(n) + " pixels";
 }
 
-bool savePicture(const std::string& path, const RealField& picture) {
+/// Writes the grey levels of picture as an 8-bit PNG; the reason it could
+/// not, empty on success.
+std::string savePicture(const std::string& path, const RealField& picture) {
   const int n = picture.size();
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(n) *
                                    static_cast<std::size_t>(n));
@@ -315,13 +317,15 @@ int run(const Arguments& arguments) {
   }
   const Holograms pictures = simulate(amplitude.rows(), arguments.simulation);
   const std::string second = deformedName(arguments.picture);
-  if (!savePicture(arguments.picture, pictures.first)) {
-    complain("can't write the picture '" + arguments.picture + "'");
-    return kFailure;
-  }
-  if (pictures.second && !savePicture(second, pictures.second)) {
-    complain("can't write the picture '" + second + "'");
-    return kFailure;
+  for (const auto& [path, picture] :
+       {std::pair{&arguments.picture, &pictures.first},
+        std::pair{&second, &pictures.second}}) {
+    if (!*picture) continue;
+    const std::string problem = savePicture(*path, *picture);
+    if (!problem.empty()) {
+      complain("can't write the picture '" + *path + "': " + problem);
+      return kFailure;
+    }
   }
   if (arguments.experiment.empty()) return 0;
 

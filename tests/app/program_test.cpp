@@ -21,7 +21,7 @@ void writeNoise(const ScratchDir& dir, const std::string& name, int n,
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(n * n));
   for (auto& p : pixels) p = static_cast<std::uint8_t>(random());
   fs::create_directories((dir.dir / name).parent_path());
-  ASSERT_TRUE(saveGreyPng8(dir.path(name), pixels.data(), n, n));
+  ASSERT_EQ(saveGreyPng8(dir.path(name), pixels.data(), n, n), "");
 }
 
 std::string replaced(std::string text, const std::string& from,
@@ -386,7 +386,8 @@ TEST(Program, EveryHostileInputGivesAClearAnswerAndWritesOnlyItsRun) {
        [](const ScratchDir& d) { writeNoise(d, "holo.png", 80); },
        1,
        {"Can't archive holo.png: File too large",
-        "Can't write results.xml: File too large", "Can't write result_00.png"},
+        "Can't write results.xml: File too large",
+        "Can't write result_00.png: File too large"},
        {"params"},
        "ulimit -f 12; " + kHolorecon + " exp.xml"},
       {"holosim: full device behind a link",

@@ -22,7 +22,7 @@ TEST(Holosim, RefusesBadArgumentsAndReportsUnusableFiles) {
   const ScratchDir dir;
   dir.write("text.png", "not a picture");
   const std::vector<std::uint8_t> black(32 * 32, 0);
-  ASSERT_TRUE(saveGreyPng8(dir.path("black.png"), black.data(), 32, 32));
+  ASSERT_EQ(saveGreyPng8(dir.path("black.png"), black.data(), 32, 32), "");
   const struct {
     const char* words;
     int status;
@@ -68,7 +68,7 @@ TEST(Holosim, WritesTheSimulatedPicturesAndAWorkingExperiment) {
   std::vector<std::uint8_t> pixels;
   for (int i = 0; i < 64 * 64; ++i)
     pixels.push_back(bars[i / 64][i % 64] ? 200 : 0);
-  ASSERT_TRUE(saveGreyPng8(dir.path("mask.png"), pixels.data(), 64, 64));
+  ASSERT_EQ(saveGreyPng8(dir.path("mask.png"), pixels.data(), 64, 64), "");
   fs::create_directory(dir.path("runs"));
   const RunOutcome outcome = runProgram(
       kHolosim,

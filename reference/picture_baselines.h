@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "experiment.h"
+
+// Result pictures written through FreeImage, the way the program wrote them
+// before it encoded PNGs itself: the baselines its PNG writer is checked
+// against (the pixels) and timed against (the speed).
+namespace baseline {
+
+/// How the picture's pixels are set: PerPixel through one
+/// FreeImage_SetPixelColor call per pixel at x = j, y = i, slow and
+/// obviously in the loader's coordinates; Scanline writes each line's bytes,
+/// as the program did.
+enum class Pixels { PerPixel, Scanline };
+
+/// FreeImage's zlib level: its fastest (what the program used) or its
+/// default.
+enum class Zlib { Fastest, Default };
+
+/// The n x n values as a 24-bit grey PNG at path, mapped step by step as
+/// the result pictures are: the range from lo = FLT_MAX and hi = FLT_MIN
+/// (normalised only), g = (v - lo) * (brightness * 255) / (hi - lo) or
+/// v * brightness, clamped to 0..255, truncated, NaN giving 0. False when
+/// FreeImage fails.
+bool saveFreeImagePng(const std::string& path, const double* const* values,
+                      int n, const OutputOptions& options, Pixels pixels,
+                      Zlib zlib);
+
+}  // namespace baseline
