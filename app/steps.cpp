@@ -1,6 +1,7 @@
 #include <cmath>
 #include <iomanip>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "experiment.h"
@@ -59,6 +60,9 @@ void Experiment::reconstructionStep(Vantor::IExperimentListener* listener,
                                     const ParameterSet& parameters,
                                     const OutputOptions& options,
                                     const std::string& directory) const {
+  if (method == ReconstructionMethod::AngularSpectrum) {
+    throw std::runtime_error("the AngularSpectrum method is not built yet");
+  }
   if (method == ReconstructionMethod::Convolution) {
     reconstructConvolution(hologram, n, intensity, phaseTangent,
                            parameters.wavelength, parameters.angle,
@@ -80,6 +84,9 @@ void Experiment::dhiStep(Vantor::IExperimentListener* listener, int index,
                          const ParameterSet& parameters,
                          const OutputOptions& options,
                          const std::string& directory) const {
+  if (method == ReconstructionMethod::AngularSpectrum) {
+    throw std::runtime_error("the AngularSpectrum method is not built yet");
+  }
   reconstructDhi(method == ReconstructionMethod::Convolution, hologram1,
                  hologram2, n, intensity1, intensity2, phaseDifference,
                  parameters.wavelength, parameters.angle, parameters.zDistance,
