@@ -23,7 +23,8 @@ std::string csvLine(const std::string& index, const ParameterSet& set,
     line += ',';
     line += number(value);
   }
-  const FocusFigures none{NAN, NAN, NAN, NAN};
+  const double nan = std::nan("");
+  const FocusFigures none{nan, nan, nan, nan};
   const FocusFigures& f = figures ? *figures : none;
   for (const double value : {f.normalizedVariance, f.tenenbaumGradient,
                              f.tamuraGradient, f.integratedAmplitude}) {
@@ -58,7 +59,7 @@ double metricValue(FocusMetric metric, const FocusFigures& figures) {
     case FocusMetric::IntegratedAmplitudeMax:
       return figures.integratedAmplitude;
   }
-  return NAN;
+  return std::nan("");
 }
 
 std::optional<std::size_t> sharpestSet(
