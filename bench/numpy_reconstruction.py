@@ -14,12 +14,12 @@ hologram picture once, reconstructs every set of the sweep in holorecon's
 order and writes each intensity to OUTDIR/result_NN.png as a 24-bit grey
 PNG with holorecon's grey levels. bench/speed times it beside holorecon.
 
-The baseline may use numpy and Python's standard library only. PNGs are
+The baseline may use numpy and Python's standard library only, not PIL
+(Pillow), with which a researcher would write the pictures. PNGs are
 therefore read and written with zlib and struct: the writer compresses at
-zlib's level 6 with no row filter, which is as close as the standard library
-gets to the PNG writer a researcher would reach for; the reader takes 8-bit
-pictures whose rows use no filter or the Sub or Up filter (holosim writes
-unfiltered rows).
+zlib's level 6 with no row filter, as close as the standard library gets to
+PIL's default PNG writer; the reader takes 8-bit pictures whose rows use no
+filter or the Sub or Up filter (holosim writes unfiltered rows).
 (Debian's python3-numpy; a python3 from elsewhere may lack numpy.)
 """
 import itertools
