@@ -87,6 +87,10 @@ void ExperimentListener::onRunDirectory(const std::string& directory) {
   std::cout << "Results go to " << directory << std::endl;
 }
 
+void ExperimentListener::onNote(const std::string& text) {
+  std::cout << text << std::endl;
+}
+
 void ErrorCountingListener::onStart(const std::string& path,
                                     const std::tm* startTime, int type,
                                     int method) {
@@ -110,4 +114,8 @@ void ErrorCountingListener::onError(const std::string& message) {
 
 void ErrorCountingListener::onRunDirectory(const std::string& directory) {
   if (inner_) inner_->onRunDirectory(directory);
+}
+
+void ErrorCountingListener::onNote(const std::string& text) {
+  if (inner_) inner_->onNote(text);
 }

@@ -22,6 +22,9 @@ class IExperimentListener {
   virtual void onError(const std::string& message) = 0;
   /// Where the run writes its results; told once, right after onStart.
   virtual void onRunDirectory(const std::string& /*directory*/) {}
+  /// Something the user should know that is no failure: how the run
+  /// adapted itself (fewer threads than asked, say).
+  virtual void onNote(const std::string& /*text*/) {}
 };
 
 }  // namespace Vantor

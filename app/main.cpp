@@ -1,9 +1,34 @@
 #include <csignal>
+#include <iostream>
 #include <string>
+#include <vector>
 
+#include "command_line.h"
 #include "experiment.h"
 #include "experiment_listener.h"
+#include "results.h"
 #include "timer.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+/// holorecon --merge DIR: the shard files joined, or what is wrong with
+/// them, one line each.
+int merge(const std::string& directory) {
+  MergeSummary summary;
+  const std::vector<std::string> problems =
+      mergeShardResults(directory, summary);
+  for (const std::string& problem : problems) {
+    std::cerr << "Error: " << problem << std::endl;
+  }
+  if (!problems.empty()) return 1;
+  std::cout << "Merged " << summary.shards << " shard files (" << summary.sets
+            << " sets) into " << directory << "/results.xml" << std::endl;
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // A console that goes away (holorecon e.xml | head -2) must not kill the
@@ -13,12 +38,32 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   Vantor::initializeClock();
-  const std::string path = argc > 1 ? argv[1] : "experiment.xml";
+  CommandLine line;
+  const std::string problem = parseCommandLine(
+      std::vector<std::string_view>(argv + (argc > 0 ? 1 : 0), argv + argc),
+      line);
+  if (!problem.empty()) {
+    std::cerr << "holorecon: " << problem << " (see holorecon --help)"
+              << std::endl;
+    return kUsageError;
+  }
+  switch (line.action) {
+    case CommandLine::Action::Help:
+      std::cout << kUsage;
+      return 0;
+    case CommandLine::Action::Version:
+      std::cout << "holorecon " HOLORECON_VERSION << std::endl;
+      return 0;
+    case CommandLine::Action::Merge:
+      return merge(line.mergeDirectory);
+    case CommandLine::Action::Run:
+      break;
+  }
   ExperimentListener console;
   ErrorCountingListener listener(&console);
   {
     Experiment experiment;
-    experiment.run(path, &listener);
+    experiment.run(line.experimentPath, &listener, line.options);
   }
   // A run that reported anything must not look like a success to a script.
   return listener.errors() == 0 ? 0 : 1;

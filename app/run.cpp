@@ -1,15 +1,21 @@
 #include "run.h"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <iomanip>
 #include <sstream>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "experiment.h"
 #include "failure.h"
 #include "files.h"
 #include "listener.h"
+#include "memory.h"
+#include "step_loop.h"
 #include "sweep.h"
 
 namespace fs = std::filesystem;
@@ -28,11 +34,6 @@ std::tm localStartTime() {
   std::tm local{};
   localtime_r(&now, &local);
   return local;
-}
-
-/// "Set 3: ", the start of every report about one parameter set.
-std::string setName(std::uint32_t index) {
-  return "Set " + std::to_string(index) + ": ";
 }
 
 std::string withSuffix(const std::string& stem, int suffix,
@@ -59,79 +60,107 @@ bool sameFile(const std::string& a, const std::string& b) {
   return a == b || fs::equivalent(a, b, error);
 }
 
-/// The holograms and work arrays of one run, and the hologram files as
-/// they were read.
-struct RunFields {
-  RealField hologram1;
-  RealField hologram2;
-  std::vector<RealField> work;
-  int n = 0;
-  std::string file1;
-  std::string file2;
-};
-
-/// Loads the hologram(s) and allocates the work arrays, or reports why the
-/// run cannot go on and returns false. A step never sees a field that is
-/// missing or of another size.
-bool prepareFields(const Experiment& experiment,
-                   Vantor::IExperimentListener* listener, RunFields& fields) {
-  const bool dhi = experiment.type == ExperimentType::DHI;
-  experiment.loadHologram(listener, experiment.hologramPath, fields.hologram1,
-                          fields.n, fields.file1);
-  if (!fields.hologram1) return false;
-  if (dhi) {
-    experiment.loadHologram(listener, experiment.hologramPath2,
-                            fields.hologram2, fields.n, fields.file2);
-    if (!fields.hologram2) return false;
-    if (fields.hologram1.size() != fields.hologram2.size()) {
-      report(listener, "The holograms must have the same size");
-      return false;
-    }
-  }
-  for (int i = 0; i < (dhi ? 3 : 2); ++i) {
-    fields.work.push_back(RealField::tryCreate(fields.n));
-    if (!fields.work.back()) {
-      report(listener, "Not enough memory for the work arrays");
-      return false;
-    }
+/// Loads the hologram(s), or reports why the run cannot go on and returns
+/// false. A step never sees a hologram that is missing or of another size.
+bool loadHolograms(const Experiment& experiment,
+                   Vantor::IExperimentListener* listener,
+                   RunHolograms& holograms) {
+  experiment.loadHologram(listener, experiment.hologramPath, holograms.first,
+                          holograms.n, holograms.firstFile);
+  if (!holograms.first) return false;
+  if (experiment.type != ExperimentType::DHI) return true;
+  experiment.loadHologram(listener, experiment.hologramPath2, holograms.second,
+                          holograms.n, holograms.secondFile);
+  if (!holograms.second) return false;
+  if (holograms.first.size() != holograms.second.size()) {
+    report(listener, "The holograms must have the same size");
+    return false;
   }
   return true;
 }
 
-/// Reconstructs parameter set index and writes its pictures. A set whose
-/// values the numerics cannot use (a zero distance, say) is reported and
-/// loses its pictures, not the rest of the sweep.
-void runStep(const Experiment& experiment,
-             Vantor::IExperimentListener* listener, const RunFields& fields,
-             std::uint32_t index, const std::string& directory) {
-  const ParameterSet& parameters = experiment.parameterSets[index];
-  const auto i = static_cast<int>(index);
-  const std::string problem = parameterSetProblem(parameters);
-  if (!problem.empty()) {
-    report(listener, setName(index) + problem);
-    return;
+/// The cores this process may run on.
+int availableCores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    return std::max(1, CPU_COUNT(&set));
   }
-  try {
-    if (experiment.type == ExperimentType::DHI) {
-      experiment.dhiStep(
-          listener, i, fields.hologram1.rows(), fields.hologram2.rows(),
-          fields.n, fields.work[0].rows(), fields.work[1].rows(),
-          fields.work[2].rows(), parameters, experiment.output, directory);
-    } else {
-      experiment.reconstructionStep(
-          listener, i, fields.hologram1.rows(), fields.n, fields.work[0].rows(),
-          fields.work[1].rows(), parameters, experiment.output, directory);
+  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+/// One set of work arrays per thread: as many threads as asked (every core
+/// for 0), no more than there are sets, and no more than fit into memory,
+/// which is said on the console. Empty, reported, when not even one fits.
+std::vector<StepFields> allocateThreads(const Experiment& experiment,
+                                        Vantor::IExperimentListener* listener,
+                                        int n, int requested,
+                                        std::size_t sets) {
+  int wanted = requested > 0 ? requested : availableCores();
+  if (static_cast<std::size_t>(wanted) > sets) {
+    wanted = static_cast<int>(std::max<std::size_t>(sets, 1));
+  }
+  const int fit = std::max(1, stepsThatFit(experiment, n, wanted));
+  std::vector<StepFields> fields;
+  for (int i = 0; i < fit; ++i) {
+    StepFields own = allocateStepFields(experiment, n);
+    if (own.work.empty()) break;
+    fields.push_back(std::move(own));
+  }
+  if (fields.empty()) {
+    report(listener, "Not enough memory for the work arrays");
+  } else if (static_cast<int>(fields.size()) < wanted && listener) {
+    listener->onNote("Using " + std::to_string(fields.size()) +
+                     (fields.size() == 1 ? " thread" : " threads") +
+                     " instead of " + std::to_string(wanted) +
+                     ": more sets at once would not fit into memory");
+  }
+  return fields;
+}
+
+/// Why directory cannot take this run, empty when it can: a finished
+/// sweep (results.xml), this shard's own finished part, or the archive of
+/// another experiment file. A shard that was interrupted finds its
+/// pictures but not its results file, and runs again over them.
+std::string outputDirectoryProblem(const Experiment& experiment,
+                                   const std::string& path,
+                                   const RunOptions& options) {
+  const fs::path directory = options.outputDirectory;
+  std::error_code error;
+  if (fs::exists(directory / "results.xml", error)) {
+    return "it holds a finished run (results.xml)";
+  }
+  if (options.shard &&
+      fs::exists(directory / options.shard->resultsFileName(), error)) {
+    return "it holds this shard's results already (" +
+           options.shard->resultsFileName() + ")";
+  }
+  const fs::path params = directory / "params";
+  if (fs::exists(params, error)) {
+    std::string archived;
+    const fs::path copy = params / extractFileName(path);
+    if (!readWholeFile(copy, archived).empty() ||
+        archived != experiment.fileBytes) {
+      return "its params hold another experiment file";
     }
-  } catch (...) {
-    report(listener, setName(index) + describeCurrentFailure());
   }
+  return {};
+}
+
+/// The indices of the sets this run reconstructs: all, or the shard's.
+std::vector<std::size_t> setsToRun(const Experiment& experiment,
+                                   const RunOptions& options) {
+  std::vector<std::size_t> sets;
+  for (std::size_t i = 0; i < experiment.parameterSets.size(); ++i) {
+    if (!options.shard || options.shard->holds(i)) sets.push_back(i);
+  }
+  return sets;
 }
 
 /// Writes the holograms and the experiment file, as the run read them, into
 /// directory/params, so that the run directory documents itself.
 void archiveInputs(const Experiment& experiment,
                    Vantor::IExperimentListener* listener,
-                   const std::string& path, const RunFields& fields,
+                   const std::string& path, const RunHolograms& holograms,
                    const std::string& directory) {
   const fs::path params = fs::path(directory) / "params";
   std::error_code error;
@@ -139,10 +168,10 @@ void archiveInputs(const Experiment& experiment,
     report(listener, "Can't archive the inputs: " + error.message());
     return;
   }
-  archive(listener, experiment.hologramPath, fields.file1, params);
+  archive(listener, experiment.hologramPath, holograms.firstFile, params);
   if (experiment.type == ExperimentType::DHI &&
       !sameFile(experiment.hologramPath, experiment.hologramPath2)) {
-    archive(listener, experiment.hologramPath2, fields.file2, params);
+    archive(listener, experiment.hologramPath2, holograms.secondFile, params);
   }
   archive(listener, path, experiment.fileBytes, params);
 }
@@ -198,20 +227,45 @@ fs::path freeNameIn(const fs::path& directory, const std::string& name) {
   return directory / name;
 }
 
-void Experiment::run(const std::string& path,
-                     Vantor::IExperimentListener* listener) {
-  const std::tm startTime = localStartTime();
-  const std::string wanted = runDirectoryName(startTime);
-  const std::optional<std::string> directory = createRunDirectory(wanted);
-  if (!directory) {
-    report(listener, "Can't create the run directory " + wanted);
-    return;
+/// The run directory: the one asked for (made if missing), or a new one
+/// named after the start time; empty, reported, when it cannot be made.
+std::optional<std::string> makeRunDirectory(
+    Vantor::IExperimentListener* listener, const RunOptions& options,
+    const std::tm& startTime) {
+  if (!options.outputDirectory.empty()) {
+    std::error_code error;
+    fs::create_directories(options.outputDirectory, error);
+    if (!fs::is_directory(options.outputDirectory, error)) {
+      report(listener,
+             "Can't create the run directory " + options.outputDirectory);
+      return std::nullopt;
+    }
+    return options.outputDirectory;
   }
+  const std::string wanted = runDirectoryName(startTime);
+  std::optional<std::string> directory = createRunDirectory(wanted);
+  if (!directory) report(listener, "Can't create the run directory " + wanted);
+  return directory;
+}
 
+void Experiment::run(const std::string& path,
+                     Vantor::IExperimentListener* listener,
+                     const RunOptions& options) {
+  const std::tm startTime = localStartTime();
+  const std::optional<std::string> directory =
+      makeRunDirectory(listener, options, startTime);
+  if (!directory) return;
   if (!load(path)) {
     report(listener, "Can't load a experiment");
     report(listener, loadError);
     return;
+  }
+  if (!options.outputDirectory.empty()) {
+    const std::string problem = outputDirectoryProblem(*this, path, options);
+    if (!problem.empty()) {
+      report(listener, "Can't run in " + *directory + ": " + problem);
+      return;
+    }
   }
   if (listener) {
     listener->onStart(path, &startTime, static_cast<int>(type),
@@ -221,34 +275,38 @@ void Experiment::run(const std::string& path,
 
   totalTimer.reset();
   totalTimer.start();
-  RunFields fields;
-  if (!prepareFields(*this, listener, fields)) return;
+  RunHolograms holograms;
+  if (!loadHolograms(*this, listener, holograms)) return;
   // Archived before the first step, from the very bytes the run decoded:
   // replacing an input during the run cannot falsify the record. Writing
-  // the archive is not run time.
+  // the archive is not run time. Of a sweep split into shards, the first
+  // archives.
   totalTimer.stop();
-  archiveInputs(*this, listener, path, fields, *directory);
+  if (!options.shard || options.shard->number == 1) {
+    archiveInputs(*this, listener, path, holograms, *directory);
+  }
   totalTimer.start();
 
-  double sum = 0.0;
-  const auto count = static_cast<std::uint32_t>(parameterSets.size());
-  for (std::uint32_t i = 0; i < count; ++i) {
-    stepTimer.reset();
-    stepTimer.start();
-    runStep(*this, listener, fields, i, *directory);
-    stepTimer.stop();
-    const double stepTime = stepTimer.elapsed();
-    sum = sum + stepTime;
-    const std::uint32_t stepNumber = i + 1;
-    if (listener)
-      listener->onStep(stepNumber, count, stepTime, sum / stepNumber);
-  }
-  const double average = sum / count;
-  fields = RunFields();
+  const std::vector<std::size_t> sets = setsToRun(*this, options);
+  std::vector<StepFields> fields = allocateThreads(
+      *this, listener, holograms.n, options.threads, sets.size());
+  if (fields.empty()) return;
+  const double sum =
+      runSteps(*this, listener, holograms, fields, sets, *directory);
+  const double average = sum / static_cast<double>(sets.size());
+  fields.clear();
+  holograms = RunHolograms();
   totalTimer.stop();
 
+  const std::string results =
+      options.shard ? options.shard->resultsFileName() : "results.xml";
   const std::string problem =
-      saveResults(*directory + "/results.xml", totalTimer.elapsed(), average);
-  if (!problem.empty()) report(listener, "Can't write results.xml: " + problem);
+      options.shard
+          ? saveShardResults(*directory + "/" + results, totalTimer.elapsed(),
+                             average, *options.shard)
+          : saveResults(*directory + "/" + results, totalTimer.elapsed(),
+                        average);
+  if (!problem.empty())
+    report(listener, "Can't write " + results + ": " + problem);
   if (listener) listener->onFinish();
 }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "field.h"
+#include "results.h"
 #include "timer.h"
 
 namespace Vantor {
@@ -36,6 +38,16 @@ struct OutputOptions {
 /// lengths fails the load instead of exhausting memory.
 inline constexpr std::size_t kMaxParameterSets = 1'000'000;
 
+/// How a run goes about its sweep; the defaults are the design's run.
+struct RunOptions {
+  /// Sets reconstructed at once; 0 means one per core the process may use.
+  int threads = 1;
+  /// Only this part of the sweep, when given.
+  std::optional<Shard> shard;
+  /// The run directory; empty for one named after the start time.
+  std::string outputDirectory;
+};
+
 /// The description of one experiment, and the object the run operates on.
 class Experiment {
  public:
@@ -64,8 +76,15 @@ class Experiment {
   std::string saveResults(const std::string& path, double fullTime,
                           double averageTime) const;
 
+  /// Writes the results file of one shard: its own sets only, under their
+  /// indices in the whole sweep, with the shard and the SHA-256 of the
+  /// experiment file on the root element.
+  std::string saveShardResults(const std::string& path, double fullTime,
+                               double averageTime, const Shard& shard) const;
+
   /// Runs the whole experiment described by the file at path.
-  void run(const std::string& path, Vantor::IExperimentListener* listener);
+  void run(const std::string& path, Vantor::IExperimentListener* listener,
+           const RunOptions& options = {});
 
   /// Reads one hologram picture into samples (left empty on failure, which
   /// is then reported through the listener) and sets size; bytes receives

@@ -21,15 +21,36 @@ std::size_t saturatingTimes(std::size_t a, std::size_t factor) {
 
 }  // namespace
 
-std::size_t runMemoryBytes(const Experiment& experiment, int n) {
+std::size_t hologramMemoryBytes(const Experiment& experiment, int n) {
+  const bool dhi = experiment.type == ExperimentType::DHI;
+  return saturatingTimes(RealField::bytesFor(n), dhi ? 2 : 1);
+}
+
+std::size_t stepMemoryBytes(const Experiment& experiment, int n) {
   const bool dhi = experiment.type == ExperimentType::DHI;
   const bool convolution =
       experiment.method == ReconstructionMethod::Convolution;
-  const std::size_t field = RealField::bytesFor(n);
-  const std::size_t holograms = saturatingTimes(field, dhi ? 2 : 1);
-  const std::size_t workArrays = saturatingTimes(field, dhi ? 3 : 2);
-  return saturatingAdd(saturatingAdd(holograms, workArrays),
+  const std::size_t workArrays =
+      saturatingTimes(RealField::bytesFor(n), dhi ? 3 : 2);
+  return saturatingAdd(workArrays,
                        reconstructionScratchBytes(n, convolution, dhi));
+}
+
+std::size_t runMemoryBytes(const Experiment& experiment, int n) {
+  return saturatingAdd(hologramMemoryBytes(experiment, n),
+                       stepMemoryBytes(experiment, n));
+}
+
+int stepsThatFit(const Experiment& experiment, int n, int wanted) {
+  const std::optional<std::size_t> available = availableMemoryBytes();
+  if (!available) return wanted;
+  const std::size_t holograms = hologramMemoryBytes(experiment, n);
+  const std::size_t step = stepMemoryBytes(experiment, n);
+  if (holograms >= *available) return 0;
+  if (step == 0) return wanted;
+  const std::size_t fit = (*available - holograms) / step;
+  return fit < static_cast<std::size_t>(wanted) ? static_cast<int>(fit)
+                                                : wanted;
 }
 
 std::optional<std::size_t> availableMemoryBytes() {

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <thread>
 
+#include "command_line.h"
 #include "experiment_listener.h"
 #include "run.h"
 #include "support.h"
@@ -122,6 +123,52 @@ TEST(RunNames, DirectoriesAndArchivedFilesGetFreeNames) {
   EXPECT_EQ(freeNameIn(root, "holo.bmp"), root / "holo_3.bmp");
   EXPECT_EQ(freeNameIn(root, "a.tar.gz"), root / "a.tar_2.gz");
   EXPECT_EQ(freeNameIn(root, "new"), root / "new");
+}
+
+TEST(CommandLine, OptionsComeFirstAndBadOnesSayWhy) {
+  const struct {
+    std::vector<std::string_view> words;
+    std::string problem;
+    CommandLine::Action action = CommandLine::Action::Run;
+    int threads = 0;
+    std::string path = "experiment.xml";
+  } cases[] = {
+      {{}, ""},
+      {{"e.xml", "--frob", "x"}, "", CommandLine::Action::Run, 0, "e.xml"},
+      {{"--threads", "3", "--shard=2/4", "--output", "out", "e.xml"},
+       "",
+       CommandLine::Action::Run,
+       3,
+       "e.xml"},
+      {{"--threads=1"}, "", CommandLine::Action::Run, 1},
+      {{"--merge", "out"}, "", CommandLine::Action::Merge},
+      {{"--help", "e.xml"}, "", CommandLine::Action::Help},
+      {{"--version"}, "", CommandLine::Action::Version},
+      {{"--frob"}, "unknown option '--frob'"},
+      {{"-t", "2"}, "unknown option '-t'"},
+      {{"--threads", "0"}, "--threads needs a whole number from 1, not '0'"},
+      {{"--threads", "2x"}, "--threads needs a whole number from 1, not '2x'"},
+      {{"--shard", "5/4"}, "--shard needs K/N with 1 <= K <= N, not '5/4'"},
+      {{"--shard", "0/4"}, "--shard needs K/N with 1 <= K <= N, not '0/4'"},
+      {{"--output"}, "--output needs a value"},
+      {{"--output="}, "--output needs a directory"},
+      {{"--help=yes"}, "--help takes no value"},
+      {{"--merge", "out", "--threads", "2"}, "--merge takes no other options"},
+  };
+  for (const auto& c : cases) {
+    CommandLine line;
+    EXPECT_EQ(parseCommandLine(c.words, line), c.problem);
+    if (!c.problem.empty()) continue;
+    EXPECT_EQ(line.action, c.action);
+    EXPECT_EQ(line.options.threads, c.threads);
+    EXPECT_EQ(line.experimentPath, c.path);
+  }
+  CommandLine line;
+  ASSERT_EQ(parseCommandLine({"--shard", "2/4", "--output", "out"}, line), "");
+  EXPECT_TRUE(line.options.shard->holds(5));
+  EXPECT_FALSE(line.options.shard->holds(4));
+  EXPECT_EQ(line.options.shard->resultsFileName(), "results.2-of-4.xml");
+  EXPECT_EQ(line.options.outputDirectory, "out");
 }
 
 }  // namespace

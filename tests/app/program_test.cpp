@@ -123,32 +123,25 @@ TEST(Program, RecordedHologramReconstructsAndDefaultFileIsRead) {
             readFile(die));
 }
 
-/// Width of a PNG picture, from its header.
-unsigned pngWidth(const std::string& png) {
-  unsigned width = 0;
-  for (int i = 16; i < 20 && png.size() > 20; ++i) {
-    width = width << 8 | static_cast<unsigned char>(png[std::size_t(i)]);
-  }
-  return width;
-}
-
 // The inputs are archived as the run read them, before the first step:
-// files replaced as the run starts do not falsify the record. Progress
-// lines come one by one as the sets are done, and a reader that goes away
-// does not stop the run.
+// files replaced during the run do not falsify the record. Progress lines
+// come one by one as the sets are done, and a reader that goes away does
+// not stop the run.
 TEST(Program, ArchiveHoldsWhatTheRunReadAndTheConsoleMayGoAway) {
   const ScratchDir dir;
-  writeNoise(dir, "holo.png", 64);
-  writeNoise(dir, "other.png", 16);
+  writeNoise(dir, "holo.png", 256);
+  writeNoise(dir, "other.png", 256, 2);
+  const std::string original = readFile(dir.path("holo.png"));
   ExperimentText experiment;
+  experiment.method = "Convolution";
   experiment.zDistance = R"(<Range minVal="0.01" maxVal="0.4" step="0.01"/>)";
   dir.write("exp.xml", experiment.xml());
   dir.write("other.xml", ExperimentText().xml());
-  // Replaces both inputs after "Results go to", notes what the run
-  // directory holds at "Step 1/40", and goes away after one line more.
+  // Notes what the run directory holds at "Step 1/40", replaces both
+  // inputs, and goes away after one line more.
   const std::string reader =
-      "(read a; read b; cp other.png holo.png; cp other.xml exp.xml;"
-      " read c; ls 20*/ >seen; read d)";
+      "(read a; read b; read c; ls 20*/ >seen; cp other.png holo.png;"
+      " cp other.xml exp.xml; read d)";
   const RunOutcome outcome =
       runProgram("bash -c '" + kHolorecon + " exp.xml | " + reader +
                      "; exit ${PIPESTATUS[0]}'",
@@ -156,13 +149,134 @@ TEST(Program, ArchiveHoldsWhatTheRunReadAndTheConsoleMayGoAway) {
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   ASSERT_EQ(outcome.runDirectories.size(), 1u);
   const fs::path run = outcome.runDirectories[0];
-  EXPECT_EQ(readFile(run / "params/exp.xml"), experiment.xml());
-  EXPECT_EQ(pngWidth(readFile(run / "params/holo.png")),
-            pngWidth(readFile(run / "result_00.png")));
   EXPECT_EQ(readFile(dir.path("seen")).find("results.xml"), std::string::npos);
+  EXPECT_EQ(readFile(run / "params/exp.xml"), experiment.xml());
+  EXPECT_EQ(readFile(run / "params/holo.png"), original);
   EXPECT_TRUE(fs::exists(run / "result_39.png"));
   EXPECT_NE(readFile(run / "results.xml").find("hologramsCount=\"40\""),
             std::string::npos);
+}
+
+/// The files of a run directory but its results files, by name.
+std::map<std::string, std::string> pictures(const fs::path& run) {
+  std::map<std::string, std::string> files;
+  for (const std::string& name : fileNames(run)) {
+    if (name.ends_with(".png")) files[name] = readFile(run / name);
+  }
+  return files;
+}
+
+/// results.xml without its first two lines (declaration, times).
+std::string parameterTable(const fs::path& results) {
+  const std::string text = readFile(results);
+  return text.substr(text.find('\n', text.find("<Results")) + 1);
+}
+
+// Threads and shards change how the sweep is computed, never what it gives:
+// the same pictures, the same table of parameters, the lines in set order.
+TEST(Program, ThreadsAndShardsGiveWhatOneThreadGives) {
+  for (const std::string type : {"Reconstruction", "DHI"}) {
+    SCOPED_TRACE(type);
+    const ScratchDir dir;
+    writeNoise(dir, "holo.png", 48, 1);
+    writeNoise(dir, "two.png", 48, 2);
+    ExperimentText experiment;
+    experiment.type = type;
+    experiment.method = "Convolution";
+    experiment.hologram2 = "two.png";
+    experiment.zDistance =
+        R"(<Range minVal="0.01" maxVal="0.09" step="0.01"/>)";
+    dir.write("exp.xml", experiment.xml());
+    const RunOutcome single = holorecon(dir, "--threads 1 exp.xml");
+    ASSERT_EQ(single.status, 0) << single.err;
+    const fs::path one = single.runDirectories.at(0);
+    for (const char* threads : {"2", "3"}) {
+      const RunOutcome outcome =
+          holorecon(dir, std::string("--threads ") + threads + " exp.xml");
+      EXPECT_EQ(outcome.status, 0) << outcome.err;
+      const fs::path run = outcome.runDirectories.at(0);
+      EXPECT_EQ(pictures(run), pictures(one));
+      EXPECT_EQ(parameterTable(run / "results.xml"),
+                parameterTable(one / "results.xml"));
+      const std::vector<std::string> out = lines(outcome.out);
+      ASSERT_EQ(out.size(), 12u) << outcome.out;
+      for (int j = 1; j <= 9; ++j) {
+        EXPECT_EQ(out[std::size_t(j + 1)].rfind(
+                      "Step " + std::to_string(j) + "/9 completed (", 0),
+                  0u);
+      }
+    }
+    for (const char* shard : {"3/3", "1/3", "2/3"}) {
+      const RunOutcome outcome = holorecon(
+          dir, std::string("--shard ") + shard + " --output out exp.xml");
+      EXPECT_EQ(outcome.status, 0) << outcome.err;
+      EXPECT_NE(outcome.out.find("Step 3/3 completed"), std::string::npos);
+    }
+    const RunOutcome merged = holorecon(dir, "--merge out");
+    EXPECT_EQ(merged.status, 0) << merged.err;
+    EXPECT_EQ(merged.out,
+              "Merged 3 shard files (9 sets) into out/results.xml\n");
+    EXPECT_EQ(pictures(dir.path("out")), pictures(one));
+    EXPECT_EQ(parameterTable(dir.path("out/results.xml")),
+              parameterTable(one / "results.xml"));
+    EXPECT_EQ(fileNames(dir.path("out/params")), fileNames(one / "params"));
+  }
+}
+
+// The run directory of a sweep split over a cluster takes each shard once,
+// runs an interrupted one again, and merges only the shards of one sweep.
+TEST(Program, ShardsOfOneSweepOnlyAndEachOnce) {
+  const ScratchDir dir;
+  writeNoise(dir, "holo.png", 16);
+  ExperimentText experiment;
+  experiment.zDistance = R"(<Range minVal="0.01" maxVal="0.04" step="0.01"/>)";
+  dir.write("exp.xml", experiment.xml());
+  ExperimentText other = experiment;
+  other.zDistance = R"(<Range minVal="0.02" maxVal="0.05" step="0.01"/>)";
+  dir.write("other/exp.xml", other.xml());
+  const auto shard = [&](const std::string& arguments) {
+    return holorecon(dir, "--shard " + arguments);
+  };
+  EXPECT_EQ(shard("1/2 --output out exp.xml").status, 0);
+  const struct {
+    std::string arguments;
+    int status;
+    std::string error;
+  } steps[] = {
+      {"--merge out", 1, "Error: results.2-of-2.xml is missing\n"},
+      {"--shard 1/2 --output out exp.xml", 1,
+       "Error: Can't run in out: it holds this shard's results already "
+       "(results.1-of-2.xml)\n"},
+      {"--shard 2/2 --output out other/exp.xml", 1,
+       "Error: Can't run in out: its params hold another experiment file\n"},
+      {"--shard 2/2 --output out2 other/exp.xml", 0, ""},
+      {"--shard 2/2 --output out exp.xml", 0, ""},
+      {"--merge out", 0, ""},
+      {"--output out exp.xml", 1,
+       "Error: Can't run in out: it holds a finished run (results.xml)\n"}};
+  for (const auto& [arguments, status, error] : steps) {
+    SCOPED_TRACE(arguments);
+    const RunOutcome outcome = holorecon(dir, arguments);
+    EXPECT_EQ(outcome.status, status);
+    EXPECT_EQ(outcome.err, error);
+  }
+  // A leftover of another experiment in a directory, and a shard that was
+  // cut short: its pictures there, its results file not.
+  fs::copy_file(dir.path("out2/results.2-of-2.xml"),
+                dir.path("out/results.2-of-2.xml"),
+                fs::copy_options::overwrite_existing);
+  fs::remove(dir.path("out/results.xml"));
+  EXPECT_EQ(holorecon(dir, "--merge out").err,
+            "Error: results.2-of-2.xml is from another experiment than "
+            "results.1-of-2.xml\n");
+  fs::remove(dir.path("out/results.2-of-2.xml"));
+  EXPECT_EQ(shard("2/2 --output out exp.xml").status, 0);
+  EXPECT_EQ(holorecon(dir, "--merge out").status, 0);
+  const RunOutcome usage = holorecon(dir, "--threads two exp.xml");
+  EXPECT_EQ(usage.status, 2);
+  EXPECT_EQ(usage.err,
+            "holorecon: --threads needs a whole number from 1, not 'two' "
+            "(see holorecon --help)\n");
 }
 
 /// A PNG chunk with the CRC its decoder checks.

@@ -12,6 +12,7 @@
 
 #include "files.h"
 #include "numbers.h"
+#include "sha256.h"
 #include "support.h"
 #include "sweep.h"
 
@@ -270,6 +271,10 @@ TEST(Files, WrittenWholeOrReportedAndNothingOfOthersRemoved) {
   EXPECT_EQ(writeWholeFile(dir.path("full"), "x"), "No space left on device");
   EXPECT_TRUE(fs::is_symlink(dir.path("full")));
   EXPECT_TRUE(fs::exists("/dev/full"));
+  EXPECT_EQ(sha256Hex(""),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(sha256Hex(std::string(1000, 'a')),
+            "41edece42d63e8d9bf515a9ba6932e1c20cbc9f5a5d134645adb5db1b9737ea3");
   std::string bytes = "unchanged";
   EXPECT_EQ(readWholeFile(path, bytes, 100),
             "the file is larger than the memory available");

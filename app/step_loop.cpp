@@ -1,0 +1,170 @@
+#include "step_loop.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "failure.h"
+#include "listener.h"
+#include "sweep.h"
+#include "timer.h"
+
+namespace {
+
+void report(Vantor::IExperimentListener* listener, const std::string& text) {
+  if (listener) listener->onError(text);
+}
+
+/// Keeps the errors of one step, for the reporting thread to pass on in
+/// set order.
+class ErrorCollector : public Vantor::IExperimentListener {
+ public:
+  void onStart(const std::string&, const std::tm*, int, int) override {}
+  void onFinish() override {}
+  void onStep(std::uint32_t, std::uint32_t, double, double) override {}
+  void onError(const std::string& message) override {
+    errors.push_back(message);
+  }
+  std::vector<std::string> errors;
+};
+
+/// What one step left for the reporting thread.
+struct StepOutcome {
+  std::vector<std::string> errors;
+  double seconds = 0.0;
+  bool done = false;
+};
+
+/// Reports step j of count: its errors, then its line. The estimate of the
+/// time left uses secondsPerSet.
+void reportStep(Vantor::IExperimentListener* listener, std::size_t j,
+                std::size_t count, const StepOutcome& outcome,
+                double secondsPerSet) {
+  for (const std::string& error : outcome.errors) report(listener, error);
+  if (listener) {
+    listener->onStep(static_cast<std::uint32_t>(j + 1),
+                     static_cast<std::uint32_t>(count), outcome.seconds,
+                     secondsPerSet);
+  }
+}
+
+/// The design's loop on this thread: the time left is the mean step time
+/// so far times the steps still to run.
+double runOnThisThread(Experiment& experiment,
+                       Vantor::IExperimentListener* listener,
+                       const RunHolograms& holograms, StepFields& fields,
+                       const std::vector<std::size_t>& sets,
+                       const std::string& directory) {
+  double sum = 0.0;
+  for (std::size_t j = 0; j < sets.size(); ++j) {
+    experiment.stepTimer.reset();
+    experiment.stepTimer.start();
+    runStep(experiment, listener, holograms, fields, sets[j], directory);
+    experiment.stepTimer.stop();
+    StepOutcome outcome;
+    outcome.seconds = experiment.stepTimer.elapsed();
+    sum = sum + outcome.seconds;
+    reportStep(listener, j, sets.size(), outcome,
+               sum / static_cast<double>(j + 1));
+  }
+  return sum;
+}
+
+/// Workers take the next set in order and compute it; this thread reports
+/// the sets in order as they complete. The time left is the wall time so
+/// far over the sets done, times the sets still to run: the step times add
+/// up to more than the wall time when steps run side by side.
+double runOnWorkers(const Experiment& experiment,
+                    Vantor::IExperimentListener* listener,
+                    const RunHolograms& holograms,
+                    std::vector<StepFields>& fields,
+                    const std::vector<std::size_t>& sets,
+                    const std::string& directory) {
+  std::vector<StepOutcome> outcomes(sets.size());
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::atomic<std::size_t> next{0};
+  const auto work = [&](StepFields& own) {
+    for (std::size_t j = next++; j < sets.size(); j = next++) {
+      ErrorCollector collector;
+      Vantor::Timer timer;
+      timer.start();
+      runStep(experiment, &collector, holograms, own, sets[j], directory);
+      timer.stop();
+      {
+        const std::lock_guard<std::mutex> lock(mutex);
+        outcomes[j] = {std::move(collector.errors), timer.elapsed(), true};
+      }
+      finished.notify_all();
+    }
+  };
+  const double start = Vantor::now();
+  std::vector<std::jthread> workers;
+  for (StepFields& own : fields) workers.emplace_back(work, std::ref(own));
+
+  double sum = 0.0;
+  for (std::size_t j = 0; j < sets.size(); ++j) {
+    StepOutcome outcome;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      finished.wait(lock, [&] { return outcomes[j].done; });
+      outcome = std::move(outcomes[j]);
+    }
+    sum = sum + outcome.seconds;
+    const double wall = Vantor::now() - start;
+    reportStep(listener, j, sets.size(), outcome,
+               wall / static_cast<double>(j + 1));
+  }
+  return sum;
+}
+
+}  // namespace
+
+StepFields allocateStepFields(const Experiment& experiment, int n) {
+  StepFields fields;
+  const int count = experiment.type == ExperimentType::DHI ? 3 : 2;
+  for (int i = 0; i < count; ++i) {
+    fields.work.push_back(RealField::tryCreate(n));
+    if (!fields.work.back()) return {};
+  }
+  return fields;
+}
+
+void runStep(const Experiment& experiment,
+             Vantor::IExperimentListener* listener,
+             const RunHolograms& holograms, StepFields& fields,
+             std::size_t index, const std::string& directory) {
+  const ParameterSet& parameters = experiment.parameterSets[index];
+  const std::string setName = "Set " + std::to_string(index) + ": ";
+  const std::string problem = parameterSetProblem(parameters);
+  if (!problem.empty()) return report(listener, setName + problem);
+  const auto i = static_cast<int>(index);
+  std::vector<RealField>& work = fields.work;
+  try {
+    if (experiment.type == ExperimentType::DHI) {
+      experiment.dhiStep(listener, i, holograms.first.rows(),
+                         holograms.second.rows(), holograms.n, work[0].rows(),
+                         work[1].rows(), work[2].rows(), parameters,
+                         experiment.output, directory);
+    } else {
+      experiment.reconstructionStep(listener, i, holograms.first.rows(),
+                                    holograms.n, work[0].rows(), work[1].rows(),
+                                    parameters, experiment.output, directory);
+    }
+  } catch (...) {
+    report(listener, setName + describeCurrentFailure());
+  }
+}
+
+double runSteps(Experiment& experiment, Vantor::IExperimentListener* listener,
+                const RunHolograms& holograms, std::vector<StepFields>& fields,
+                const std::vector<std::size_t>& sets,
+                const std::string& directory) {
+  if (fields.size() == 1) {
+    return runOnThisThread(experiment, listener, holograms, fields[0], sets,
+                           directory);
+  }
+  return runOnWorkers(experiment, listener, holograms, fields, sets, directory);
+}
