@@ -25,6 +25,8 @@ const char* methodWord(int method) {
       return "Fresnel";
     case 1:
       return "Convolution";
+    case 2:
+      return "AngularSpectrum";
     default:
       return "Undefined";
   }

@@ -13,6 +13,7 @@
 #include "experiment.h"
 #include "failure.h"
 #include "files.h"
+#include "focus_search.h"
 #include "listener.h"
 #include "memory.h"
 #include "step_loop.h"
@@ -176,6 +177,67 @@ void archiveInputs(const Experiment& experiment,
   archive(listener, path, experiment.fileBytes, params);
 }
 
+/// "0.155": a distance as the console shows numbers.
+std::string consoleNumber(double value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+
+/// Finds the sharpest set by the experiment's metric, refines its z when
+/// asked (the figure only, no pictures), and writes focus.csv (a shard's
+/// focus.K-of-N.csv). Returns the console line that names the sharpest
+/// set; nothing when no set has figures.
+std::optional<std::string> reportFocus(
+    const Experiment& experiment, Vantor::IExperimentListener* listener,
+    const RunHolograms& holograms, StepFields& fields,
+    const std::vector<std::size_t>& sets,
+    const std::vector<std::optional<FocusFigures>>& figures,
+    const RunOptions& options, const std::string& directory) {
+  const FocusOptions& focus = experiment.focus;
+  const std::optional<std::size_t> best = sharpestSet(focus.metric, figures);
+  std::optional<std::string> line;
+  std::optional<std::pair<ParameterSet, FocusFigures>> refined;
+  if (best) {
+    const ParameterSet& set = experiment.parameterSets[sets[*best]];
+    line = "Sharpest: set " + std::to_string(sets[*best]) +
+           " (z = " + consoleNumber(set.zDistance) + ") by " +
+           focusMetricName(focus.metric);
+    std::string why;
+    const std::optional<ZBracket> bracket =
+        refinementBracket(experiment, set.zDistance, why);
+    if (focus.refine && options.shard) {
+      *line += "; not refined: each shard sees only its own sets";
+    } else if (focus.refine && !bracket) {
+      *line += "; " + why;
+    } else if (focus.refine) {
+      const bool largest = focus.metric != FocusMetric::IntegratedAmplitude;
+      ParameterSet trial = set;
+      const auto figure = [&](double z) {
+        trial.zDistance = z;
+        return metricValue(focus.metric,
+                           focusAt(experiment, holograms, fields, trial));
+      };
+      const SearchResult search =
+          goldenSectionSearch(figure, bracket->below, bracket->above,
+                              (bracket->above - bracket->below) / 200.0,
+                              largest ? Extreme::maximum : Extreme::minimum);
+      trial.zDistance = search.x;
+      refined.emplace(trial, focusAt(experiment, holograms, fields, trial));
+      *line += "; refined z = " + consoleNumber(search.x);
+    }
+  }
+  const std::string file =
+      options.shard ? "focus." + std::to_string(options.shard->number) +
+                          "-of-" + std::to_string(options.shard->count) + ".csv"
+                    : "focus.csv";
+  const std::string problem = writeWholeFile(
+      directory + "/" + file, focusCsv(experiment, sets, figures, refined));
+  if (!problem.empty())
+    report(listener, "Can't write " + file + ": " + problem);
+  return line;
+}
+
 }  // namespace
 
 std::string runDirectoryName(const std::tm& time) {
@@ -291,9 +353,13 @@ void Experiment::run(const std::string& path,
   std::vector<StepFields> fields = allocateThreads(
       *this, listener, holograms.n, options.threads, sets.size());
   if (fields.empty()) return;
-  const double sum =
+  const SweepOutcome sweep =
       runSteps(*this, listener, holograms, fields, sets, *directory);
-  const double average = sum / static_cast<double>(sets.size());
+  const double average = sweep.stepTimeSum / static_cast<double>(sets.size());
+  const std::optional<std::string> sharpest =
+      focus.enabled ? reportFocus(*this, listener, holograms, fields[0], sets,
+                                  sweep.figures, options, *directory)
+                    : std::nullopt;
   fields.clear();
   holograms = RunHolograms();
   totalTimer.stop();
@@ -306,7 +372,9 @@ void Experiment::run(const std::string& path,
                              average, *options.shard)
           : saveResults(*directory + "/" + results, totalTimer.elapsed(),
                         average);
-  if (!problem.empty())
+  if (!problem.empty()) {
     report(listener, "Can't write " + results + ": " + problem);
+  }
+  if (sharpest && listener) listener->onNote(*sharpest);
   if (listener) listener->onFinish();
 }

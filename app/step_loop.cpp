@@ -7,7 +7,9 @@
 #include <thread>
 
 #include "failure.h"
+#include "focus_search.h"
 #include "listener.h"
+#include "steps.h"
 #include "sweep.h"
 #include "timer.h"
 
@@ -34,6 +36,7 @@ class ErrorCollector : public Vantor::IExperimentListener {
 struct StepOutcome {
   std::vector<std::string> errors;
   double seconds = 0.0;
+  std::optional<FocusFigures> figures;
   bool done = false;
 };
 
@@ -52,36 +55,38 @@ void reportStep(Vantor::IExperimentListener* listener, std::size_t j,
 
 /// The design's loop on this thread: the time left is the mean step time
 /// so far times the steps still to run.
-double runOnThisThread(Experiment& experiment,
-                       Vantor::IExperimentListener* listener,
-                       const RunHolograms& holograms, StepFields& fields,
-                       const std::vector<std::size_t>& sets,
-                       const std::string& directory) {
-  double sum = 0.0;
+SweepOutcome runOnThisThread(Experiment& experiment,
+                             Vantor::IExperimentListener* listener,
+                             const RunHolograms& holograms, StepFields& fields,
+                             const std::vector<std::size_t>& sets,
+                             const std::string& directory) {
+  SweepOutcome sweep;
   for (std::size_t j = 0; j < sets.size(); ++j) {
     experiment.stepTimer.reset();
     experiment.stepTimer.start();
-    runStep(experiment, listener, holograms, fields, sets[j], directory);
-    experiment.stepTimer.stop();
     StepOutcome outcome;
+    outcome.figures =
+        runStep(experiment, listener, holograms, fields, sets[j], directory);
+    experiment.stepTimer.stop();
     outcome.seconds = experiment.stepTimer.elapsed();
-    sum = sum + outcome.seconds;
+    sweep.stepTimeSum = sweep.stepTimeSum + outcome.seconds;
     reportStep(listener, j, sets.size(), outcome,
-               sum / static_cast<double>(j + 1));
+               sweep.stepTimeSum / static_cast<double>(j + 1));
+    sweep.figures.push_back(outcome.figures);
   }
-  return sum;
+  return sweep;
 }
 
 /// Workers take the next set in order and compute it; this thread reports
 /// the sets in order as they complete. The time left is the wall time so
 /// far over the sets done, times the sets still to run: the step times add
 /// up to more than the wall time when steps run side by side.
-double runOnWorkers(const Experiment& experiment,
-                    Vantor::IExperimentListener* listener,
-                    const RunHolograms& holograms,
-                    std::vector<StepFields>& fields,
-                    const std::vector<std::size_t>& sets,
-                    const std::string& directory) {
+SweepOutcome runOnWorkers(const Experiment& experiment,
+                          Vantor::IExperimentListener* listener,
+                          const RunHolograms& holograms,
+                          std::vector<StepFields>& fields,
+                          const std::vector<std::size_t>& sets,
+                          const std::string& directory) {
   std::vector<StepOutcome> outcomes(sets.size());
   std::mutex mutex;
   std::condition_variable finished;
@@ -91,11 +96,13 @@ double runOnWorkers(const Experiment& experiment,
       ErrorCollector collector;
       Vantor::Timer timer;
       timer.start();
-      runStep(experiment, &collector, holograms, own, sets[j], directory);
+      std::optional<FocusFigures> figures =
+          runStep(experiment, &collector, holograms, own, sets[j], directory);
       timer.stop();
       {
         const std::lock_guard<std::mutex> lock(mutex);
-        outcomes[j] = {std::move(collector.errors), timer.elapsed(), true};
+        outcomes[j] = {std::move(collector.errors), timer.elapsed(), figures,
+                       true};
       }
       finished.notify_all();
     }
@@ -104,7 +111,7 @@ double runOnWorkers(const Experiment& experiment,
   std::vector<std::jthread> workers;
   for (StepFields& own : fields) workers.emplace_back(work, std::ref(own));
 
-  double sum = 0.0;
+  SweepOutcome sweep;
   for (std::size_t j = 0; j < sets.size(); ++j) {
     StepOutcome outcome;
     {
@@ -112,12 +119,13 @@ double runOnWorkers(const Experiment& experiment,
       finished.wait(lock, [&] { return outcomes[j].done; });
       outcome = std::move(outcomes[j]);
     }
-    sum = sum + outcome.seconds;
+    sweep.stepTimeSum = sweep.stepTimeSum + outcome.seconds;
     const double wall = Vantor::now() - start;
     reportStep(listener, j, sets.size(), outcome,
                wall / static_cast<double>(j + 1));
+    sweep.figures.push_back(outcome.figures);
   }
-  return sum;
+  return sweep;
 }
 
 }  // namespace
@@ -132,14 +140,18 @@ StepFields allocateStepFields(const Experiment& experiment, int n) {
   return fields;
 }
 
-void runStep(const Experiment& experiment,
-             Vantor::IExperimentListener* listener,
-             const RunHolograms& holograms, StepFields& fields,
-             std::size_t index, const std::string& directory) {
+std::optional<FocusFigures> runStep(const Experiment& experiment,
+                                    Vantor::IExperimentListener* listener,
+                                    const RunHolograms& holograms,
+                                    StepFields& fields, std::size_t index,
+                                    const std::string& directory) {
   const ParameterSet& parameters = experiment.parameterSets[index];
   const std::string setName = "Set " + std::to_string(index) + ": ";
   const std::string problem = parameterSetProblem(parameters);
-  if (!problem.empty()) return report(listener, setName + problem);
+  if (!problem.empty()) {
+    report(listener, setName + problem);
+    return std::nullopt;
+  }
   const auto i = static_cast<int>(index);
   std::vector<RealField>& work = fields.work;
   try {
@@ -155,13 +167,26 @@ void runStep(const Experiment& experiment,
     }
   } catch (...) {
     report(listener, setName + describeCurrentFailure());
+    return std::nullopt;
   }
+  if (!experiment.focus.enabled) return std::nullopt;
+  return measureFocus(experiment.focus, work[0].rows(), holograms.n);
 }
 
-double runSteps(Experiment& experiment, Vantor::IExperimentListener* listener,
-                const RunHolograms& holograms, std::vector<StepFields>& fields,
-                const std::vector<std::size_t>& sets,
-                const std::string& directory) {
+FocusFigures focusAt(const Experiment& experiment,
+                     const RunHolograms& holograms, StepFields& fields,
+                     const ParameterSet& set) {
+  reconstructIntensity(experiment.method, holograms.first.rows(), holograms.n,
+                       fields.work[0].rows(), fields.work[1].rows(), set);
+  return measureFocus(experiment.focus, fields.work[0].rows(), holograms.n);
+}
+
+SweepOutcome runSteps(Experiment& experiment,
+                      Vantor::IExperimentListener* listener,
+                      const RunHolograms& holograms,
+                      std::vector<StepFields>& fields,
+                      const std::vector<std::size_t>& sets,
+                      const std::string& directory) {
   if (fields.size() == 1) {
     return runOnThisThread(experiment, listener, holograms, fields[0], sets,
                            directory);

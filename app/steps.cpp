@@ -1,6 +1,9 @@
+#include "steps.h"
+
 #include <cmath>
 #include <iomanip>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "experiment.h"
@@ -52,6 +55,24 @@ void reportOverflow(Vantor::IExperimentListener* listener, int index) {
 
 }  // namespace
 
+void reconstructIntensity(ReconstructionMethod method,
+                          const double* const* hologram, int n,
+                          double* const* intensity, double* const* phase,
+                          const ParameterSet& parameters) {
+  if (method == ReconstructionMethod::AngularSpectrum) {
+    throw std::runtime_error("the AngularSpectrum method is not built yet");
+  }
+  if (method == ReconstructionMethod::Convolution) {
+    reconstructConvolution(hologram, n, intensity, phase, parameters.wavelength,
+                           parameters.angle, parameters.zDistance,
+                           parameters.ccdPixelDistance);
+  } else {
+    reconstructFresnel(hologram, n, intensity, phase, parameters.wavelength,
+                       parameters.angle, parameters.zDistance,
+                       parameters.ccdPixelDistance);
+  }
+}
+
 void Experiment::reconstructionStep(Vantor::IExperimentListener* listener,
                                     int index, const double* const* hologram,
                                     int n, double* const* intensity,
@@ -59,15 +80,8 @@ void Experiment::reconstructionStep(Vantor::IExperimentListener* listener,
                                     const ParameterSet& parameters,
                                     const OutputOptions& options,
                                     const std::string& directory) const {
-  if (method == ReconstructionMethod::Convolution) {
-    reconstructConvolution(hologram, n, intensity, phaseTangent,
-                           parameters.wavelength, parameters.angle,
-                           parameters.zDistance, parameters.ccdPixelDistance);
-  } else {
-    reconstructFresnel(hologram, n, intensity, phaseTangent,
-                       parameters.wavelength, parameters.angle,
-                       parameters.zDistance, parameters.ccdPixelDistance);
-  }
+  reconstructIntensity(method, hologram, n, intensity, phaseTangent,
+                       parameters);
   if (!allFinite(intensity, n)) return reportOverflow(listener, index);
   savePicture(listener, baseName(directory, index), intensity, n, options);
 }
@@ -80,6 +94,9 @@ void Experiment::dhiStep(Vantor::IExperimentListener* listener, int index,
                          const ParameterSet& parameters,
                          const OutputOptions& options,
                          const std::string& directory) const {
+  if (method == ReconstructionMethod::AngularSpectrum) {
+    throw std::runtime_error("the AngularSpectrum method is not built yet");
+  }
   reconstructDhi(method == ReconstructionMethod::Convolution, hologram1,
                  hologram2, n, intensity1, intensity2, phaseDifference,
                  parameters.wavelength, parameters.angle, parameters.zDistance,

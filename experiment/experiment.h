@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "field.h"
+#include "options.h"
 #include "results.h"
 #include "timer.h"
 
@@ -16,7 +17,11 @@ class IExperimentListener;
 /// Plain reconstruction, or interferometry of two holograms.
 enum class ExperimentType : std::int32_t { Reconstruction = 0, DHI = 1 };
 /// The numerical reconstruction to use.
-enum class ReconstructionMethod : std::int32_t { Fresnel = 0, Convolution = 1 };
+enum class ReconstructionMethod : std::int32_t {
+  Fresnel = 0,
+  Convolution = 1,
+  AngularSpectrum = 2,
+};
 /// Horizontal placement of the window cut from a hologram picture.
 enum class ClipType : std::int32_t { Left = 0, Center = 1, Right = 2 };
 
@@ -61,6 +66,10 @@ class Experiment {
   Vantor::Timer totalTimer;
   std::vector<ParameterSet> parameterSets;
   OutputOptions output;
+  /// The optional elements; their defaults add nothing to a run.
+  DataOptions data;
+  FilterOptions filter;
+  FocusOptions focus;
   /// Why the last `load` failed, for the user; empty after a success.
   std::string loadError;
   /// The experiment file exactly as `load` read it, for the archive.

@@ -7,6 +7,7 @@
 #include "experiment.h"
 #include "files.h"
 #include "numbers.h"
+#include "option_elements.h"
 #include "sweep.h"
 
 namespace {
@@ -21,7 +22,7 @@ class Loader {
 
   bool load() {
     return readDocument() && readRoot() && readHologram() && readSweep() &&
-           readOutput();
+           readOutput() && readOptionalElements();
   }
 
  private:
@@ -83,6 +84,8 @@ class Loader {
       experiment_.method = ReconstructionMethod::Fresnel;
     } else if (methodText == "Convolution") {
       experiment_.method = ReconstructionMethod::Convolution;
+    } else if (methodText == "AngularSpectrum") {
+      experiment_.method = ReconstructionMethod::AngularSpectrum;
     }
     return true;
   }
@@ -158,6 +161,28 @@ class Loader {
     const std::optional<double> factor = readReal(brightness.value());
     if (!factor) return failNumber(output, brightness, "a number");
     experiment_.output.brightness = *factor;
+    return true;
+  }
+
+  bool readOptionalElements() {
+    std::string problem = readDataElement(root_, experiment_.data);
+    if (problem.empty()) problem = readFilterElement(root_, experiment_.filter);
+    if (problem.empty()) problem = readFocusElement(root_, experiment_.focus);
+    if (!problem.empty()) return fail(problem);
+    const FocusOptions& focus = experiment_.focus;
+    // The Fresnel picture carries 1 / (wavelength z) and its field of view
+    // grows with z: figures over the whole picture drift with z whatever
+    // the focus.
+    if (focus.enabled && !focus.region &&
+        experiment_.method == ReconstructionMethod::Fresnel) {
+      return fail(
+          "<Focus> needs a region with the Fresnel method, whose field of "
+          "view grows with z");
+    }
+    if (focus.region && experiment_.preferredSize > 0) {
+      problem = focusRegionOutside(*focus.region, experiment_.preferredSize);
+      if (!problem.empty()) return fail(problem);
+    }
     return true;
   }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <pugixml.hpp>
+#include <sstream>
 #include <string>
 
 #include "experiment.h"
@@ -121,6 +122,44 @@ std::string readShardFile(const std::filesystem::path& path, ShardFile& file) {
   file.experiment = root.attribute("experiment").value();
   file.fullTime = *full;
   file.averageTime = *average;
+  return {};
+}
+
+/// Joins the shards' focus.K-of-N.csv, when they wrote them, into
+/// focus.csv: one header, the sets in index order (a shard's refinement is
+/// of its own sets only and is left out).
+std::vector<std::string> mergeFocusFiles(const std::string& directory,
+                                         int count) {
+  namespace fs = std::filesystem;
+  std::string header;
+  std::map<long long, std::string> lines;
+  std::vector<std::string> problems;
+  int present = 0;
+  for (int number = 1; number <= count; ++number) {
+    const std::string name = "focus." + std::to_string(number) + "-of-" +
+                             std::to_string(count) + ".csv";
+    std::string text;
+    if (!readWholeFile((fs::path(directory) / name).string(), text).empty()) {
+      problems.push_back(name + " is missing");
+      continue;
+    }
+    ++present;
+    std::istringstream stream(text);
+    std::string line;
+    std::getline(stream, header);
+    while (std::getline(stream, line)) {
+      const std::optional<std::int32_t> index =
+          readInteger(line.substr(0, line.find(',')).c_str());
+      if (index) lines[*index] = line;
+    }
+  }
+  if (present == 0) return {};
+  if (!problems.empty()) return problems;
+  std::string csv = header + "\n";
+  for (const auto& [index, line] : lines) csv += line + "\n";
+  const std::string problem =
+      writeWholeFile((fs::path(directory) / "focus.csv").string(), csv);
+  if (!problem.empty()) return {"Can't write focus.csv: " + problem};
   return {};
 }
 
@@ -240,5 +279,5 @@ std::vector<std::string> mergeShardResults(const std::string& directory,
       saveDocument(merged, (fs::path(directory) / "results.xml").string());
   if (!problem.empty()) return {"Can't write results.xml: " + problem};
   summary = {count, sets.size()};
-  return {};
+  return mergeFocusFiles(directory, count);
 }

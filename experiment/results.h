@@ -33,6 +33,7 @@ struct MergeSummary {
 /// of the shards' times, averageTime the mean over all sets. Returns the
 /// problems, each naming its file (a missing shard, one from another
 /// experiment, an unreadable one); nothing is written unless there are
-/// none.
+/// none. The shards' focus.K-of-N.csv, when there are any, are joined into
+/// focus.csv the same way.
 std::vector<std::string> mergeShardResults(const std::string& directory,
                                            MergeSummary& summary);

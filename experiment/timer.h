@@ -62,7 +62,6 @@ class Timer {
   virtual void stop() {
     if (!stopped) {
       const double t = now();
-      stopTime = t;
       stopped = true;
       accumulated = (accumulated + t) - startTime;
     }
@@ -85,7 +84,6 @@ class Timer {
 
  private:
   double startTime = 0.0;
-  double stopTime = 0.0;
   double accumulated = 0.0;
   bool stopped = true;
 };

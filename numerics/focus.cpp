@@ -151,8 +151,8 @@ FocusFigures focusFigures(const double* const* intensity, int n,
   const auto [muG, varianceG] = meanAndVariance(
       gradientShift, total(sums.gradient), total(sums.gradient2), count);
   FocusFigures figures;
-  figures.normalizedVariance = variance / mu;
-  figures.tenenbaumGradient = total(sums.sobel2) / count;
+  figures.normalizedVariance = variance / (mu * mu);
+  figures.tenenbaumGradient = total(sums.sobel2) / count / (mu * mu);
   figures.tamuraGradient = std::sqrt(std::sqrt(varianceG) / muG);
   figures.integratedAmplitude = mu;
   return figures;

@@ -35,11 +35,16 @@ std::string focusRegionProblem(const FocusRegion& region, int n);
 /// region's figures do not depend on where it is cut; at the field's edge
 /// the nearest sample of the field stands in (row -1 reads row 0), so a
 /// flat field has no gradient at its edge. G = sqrt(Gx^2 + Gy^2).
+///
+/// The variance and the gradient are those of the amplitude scaled to a
+/// mean of 1 over R: every reconstruction carries a factor that depends on
+/// z (1 / (wavelength z) in the Fresnel picture), which would otherwise
+/// pull them towards short distances whatever the focus.
 struct FocusFigures {
-  /// (1 / (|R| mu)) * sum over R of (A - mu)^2, mu the mean of A over R.
+  /// (1 / (|R| mu^2)) * sum over R of (A - mu)^2, mu the mean of A over R.
   /// Largest at focus. NaN when mu is 0 (a dark region).
   double normalizedVariance = 0.0;
-  /// (1 / |R|) * sum over R of (Gx^2 + Gy^2). Largest at focus.
+  /// (1 / (|R| mu^2)) * sum over R of (Gx^2 + Gy^2). Largest at focus.
   double tenenbaumGradient = 0.0;
   /// sqrt(sigma_G / mu_G), the Tamura coefficient of G over R: sigma_G the
   /// standard deviation (divided by |R|), mu_G the mean. Largest at focus.

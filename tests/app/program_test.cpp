@@ -157,11 +157,13 @@ TEST(Program, ArchiveHoldsWhatTheRunReadAndTheConsoleMayGoAway) {
             std::string::npos);
 }
 
-/// The files of a run directory but its results files, by name.
+/// The pictures and focus.csv of a run directory, by name.
 std::map<std::string, std::string> pictures(const fs::path& run) {
   std::map<std::string, std::string> files;
   for (const std::string& name : fileNames(run)) {
-    if (name.ends_with(".png")) files[name] = readFile(run / name);
+    if (name.ends_with(".png") || name == "focus.csv") {
+      files[name] = readFile(run / name);
+    }
   }
   return files;
 }
@@ -186,6 +188,7 @@ TEST(Program, ThreadsAndShardsGiveWhatOneThreadGives) {
     experiment.hologram2 = "two.png";
     experiment.zDistance =
         R"(<Range minVal="0.01" maxVal="0.09" step="0.01"/>)";
+    experiment.extra = "<Focus/>";
     dir.write("exp.xml", experiment.xml());
     const RunOutcome single = holorecon(dir, "--threads 1 exp.xml");
     ASSERT_EQ(single.status, 0) << single.err;
@@ -199,7 +202,8 @@ TEST(Program, ThreadsAndShardsGiveWhatOneThreadGives) {
       EXPECT_EQ(parameterTable(run / "results.xml"),
                 parameterTable(one / "results.xml"));
       const std::vector<std::string> out = lines(outcome.out);
-      ASSERT_EQ(out.size(), 12u) << outcome.out;
+      ASSERT_EQ(out.size(), 13u) << outcome.out;
+      EXPECT_EQ(out[11], lines(single.out)[11]);  // "Sharpest: ..."
       for (int j = 1; j <= 9; ++j) {
         EXPECT_EQ(out[std::size_t(j + 1)].rfind(
                       "Step " + std::to_string(j) + "/9 completed (", 0),

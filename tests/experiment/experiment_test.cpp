@@ -217,6 +217,65 @@ TEST(Load, NamesTheCauseOfEachFailure) {
   }
 }
 
+// The optional elements: absent, they change nothing; present, their
+// values are read strictly and a bad one fails the load naming it.
+TEST(Load, OptionalElementsAreStrict) {
+  const auto withExtra = [](const std::string& method,
+                            const std::string& extra) {
+    return edited(
+        edited(kGood, "method='Convolution'", "method='" + method + "'"),
+        "</Experiment>", extra + "</Experiment>");
+  };
+  const struct {
+    std::string file;
+    std::string problem;
+  } cases[] = {
+      {withExtra("AngularSpectrum",
+                 "<Data amplitude='YES' phase='1' unwrap=' no ' other='x'/>"
+                 "<Filter type='Sideband' order='-1' fx='3' fy='-40.5' "
+                 "radius='' center='true'/>"
+                 "<Focus metric='TamuraGradient' region='1 2 30 40'/>"),
+       ""},
+      {withExtra("Convolution", "<Data phase='maybe'/>"),
+       "<Data phase=\"maybe\">: not a boolean (true, false, 1, 0, yes or no)"},
+      {withExtra("Convolution", "<Filter type='Lowpass'/>"),
+       "<Filter type=\"Lowpass\">: the only type is Sideband"},
+      {withExtra("Convolution", "<Filter type='Sideband' fx='3'/>"),
+       "<Filter> needs both fx and fy, or neither"},
+      {withExtra("Convolution", "<Filter type='Sideband' radius='1,5'/>"),
+       "<Filter radius=\"1,5\">: not a number (write the decimal separator "
+       "as a full stop)"},
+      {withExtra("Convolution", "<Focus metric='Sharpness'/>"),
+       "<Focus metric=\"Sharpness\">: the metrics are"},
+      {withExtra("Convolution", "<Focus region='0 0 10'/>"),
+       "<Focus region=\"0 0 10\">: not \"x y width height\""},
+      {withExtra("Convolution", "<Focus region='500 0 13 1'/>"),
+       "the <Focus> region 500 0 13 1 reaches past the 512 x 512 picture"},
+      {withExtra("Fresnel", "<Focus/>"),
+       "<Focus> needs a region with the Fresnel method"}};
+  ScratchDir dir;
+  for (const auto& [file, problem] : cases) {
+    Experiment experiment;
+    EXPECT_EQ(experiment.load(dir.write("x.xml", file)), problem.empty());
+    EXPECT_NE(experiment.loadError.find(problem), std::string::npos)
+        << experiment.loadError;
+  }
+  Experiment experiment;
+  ASSERT_TRUE(experiment.load(dir.write("x.xml", cases[0].file)));
+  EXPECT_EQ(experiment.method, ReconstructionMethod::AngularSpectrum);
+  EXPECT_TRUE(experiment.data.amplitude && experiment.data.phase);
+  EXPECT_FALSE(experiment.data.intensity || experiment.data.unwrap);
+  EXPECT_TRUE(experiment.filter.enabled && experiment.filter.center);
+  EXPECT_EQ(experiment.filter.order, -1);
+  EXPECT_EQ(experiment.filter.fy, -40.5);
+  EXPECT_EQ(experiment.filter.radius, 0.0);
+  EXPECT_EQ(experiment.focus.metric, FocusMetric::TamuraGradient);
+  EXPECT_EQ(experiment.focus.region->height, 40);
+  Experiment plain;
+  ASSERT_TRUE(plain.load(dir.write("x.xml", kGood)));
+  EXPECT_FALSE(plain.data.any() || plain.filter.enabled || plain.focus.enabled);
+}
+
 // Hostile files load, or fail with a one-line reason; quickly, never crashing.
 TEST(Load, HostileFilesLoadOrFailCleanly) {
   std::string garbage(1 << 16, '\0'), deep = "<Experiment>";

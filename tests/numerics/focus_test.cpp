@@ -36,7 +36,7 @@ FocusFigures plainFigures(const RealField& intensity, const FocusRegion& g) {
     return sum / static_cast<double>(v.size());
   };
   const double mu = mean(as, 0, 1), muG = mean(gs, 0, 1);
-  return {mean(as, mu, 2) / mu, mean(gs, 0, 2),
+  return {mean(as, mu, 2) / (mu * mu), mean(gs, 0, 2) / (mu * mu),
           std::sqrt(std::sqrt(mean(gs, muG, 2)) / muG), mu};
 }
 

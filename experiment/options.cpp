@@ -1,0 +1,187 @@
+#include "options.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <sstream>
+#include <tuple>
+
+#include "numbers.h"
+#include "option_elements.h"
+
+namespace {
+
+/// "<Data phase="maybe">: not a boolean (true, false, 1, 0, yes or no)".
+std::string badValue(const pugi::xml_node& element,
+                     const pugi::xml_attribute& attribute, const char* what) {
+  return std::string("<") + element.name() + " " + attribute.name() + "=\"" +
+         attribute.value() + "\">: " + what;
+}
+
+/// The strict boolean of attribute name, false when absent.
+std::string readFlagAttribute(const pugi::xml_node& element, const char* name,
+                              bool& flag) {
+  const pugi::xml_attribute attribute = element.attribute(name);
+  if (!attribute) return {};
+  const std::optional<bool> value = readFlag(attribute.value());
+  if (!value) {
+    return badValue(element, attribute,
+                    "not a boolean (true, false, 1, 0, yes or no)");
+  }
+  flag = *value;
+  return {};
+}
+
+/// A number attribute that may be absent or empty (then value stays).
+std::string readOptionalNumber(const pugi::xml_node& element, const char* name,
+                               std::optional<double>& value) {
+  const pugi::xml_attribute attribute = element.attribute(name);
+  if (!attribute ||
+      std::string(attribute.value()).find_first_not_of(" \t\r\n") ==
+          std::string::npos) {
+    return {};
+  }
+  value = readReal(attribute.value());
+  if (!value || !std::isfinite(*value)) {
+    value.reset();
+    return badValue(
+        element, attribute,
+        (std::string("not a number") + notANumberHint(attribute.value()))
+            .c_str());
+  }
+  return {};
+}
+
+/// "x y width height", four whole numbers, width and height at least 1.
+std::optional<PictureRegion> regionOf(const char* text) {
+  std::istringstream words(text);
+  std::array<std::string, 4> parts;
+  for (std::string& part : parts) {
+    if (!(words >> part)) return std::nullopt;
+  }
+  std::string rest;
+  if (words >> rest) return std::nullopt;
+  std::array<int, 4> numbers{};
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const std::optional<std::int32_t> value = readInteger(parts[i].c_str());
+    if (!value || *value < (i < 2 ? 0 : 1)) return std::nullopt;
+    numbers[i] = *value;
+  }
+  return PictureRegion{numbers[0], numbers[1], numbers[2], numbers[3]};
+}
+
+constexpr std::array<FocusMetric, 5> kMetrics = {
+    FocusMetric::NormalizedVariance, FocusMetric::TenenbaumGradient,
+    FocusMetric::TamuraGradient, FocusMetric::IntegratedAmplitude,
+    FocusMetric::IntegratedAmplitudeMax};
+
+}  // namespace
+
+const char* focusMetricName(FocusMetric metric) {
+  switch (metric) {
+    case FocusMetric::NormalizedVariance:
+      return "NormalizedVariance";
+    case FocusMetric::TenenbaumGradient:
+      return "TenenbaumGradient";
+    case FocusMetric::TamuraGradient:
+      return "TamuraGradient";
+    case FocusMetric::IntegratedAmplitude:
+      return "IntegratedAmplitude";
+    case FocusMetric::IntegratedAmplitudeMax:
+      return "IntegratedAmplitudeMax";
+  }
+  return "";
+}
+
+std::string readDataElement(const pugi::xml_node& root, DataOptions& data) {
+  const pugi::xml_node element = root.child("Data");
+  if (!element) return {};
+  for (const auto& [name, flag] : {std::pair{"amplitude", &data.amplitude},
+                                   {"phase", &data.phase},
+                                   {"intensity", &data.intensity},
+                                   {"unwrap", &data.unwrap}}) {
+    std::string problem = readFlagAttribute(element, name, *flag);
+    if (!problem.empty()) return problem;
+  }
+  return {};
+}
+
+std::string readFilterElement(const pugi::xml_node& root,
+                              FilterOptions& filter) {
+  const pugi::xml_node element = root.child("Filter");
+  if (!element) return {};
+  const pugi::xml_attribute type = element.attribute("type");
+  if (std::string(type.value()) != "Sideband") {
+    return type ? badValue(element, type, "the only type is Sideband")
+                : "<Filter> has no attribute \"type\" (Sideband)";
+  }
+  filter.enabled = true;
+  if (const pugi::xml_attribute order = element.attribute("order")) {
+    const std::string text = order.value();
+    if (text != "+1" && text != "1" && text != "-1") {
+      return badValue(element, order, "the order is +1 or -1");
+    }
+    filter.order = text == "-1" ? -1 : 1;
+  }
+  std::string problem = readOptionalNumber(element, "fx", filter.fx);
+  if (problem.empty()) problem = readOptionalNumber(element, "fy", filter.fy);
+  if (problem.empty() && filter.fx.has_value() != filter.fy.has_value()) {
+    problem = "<Filter> needs both fx and fy, or neither";
+  }
+  for (const auto& [name, value, least] :
+       {std::tuple{"radius", &filter.radius, 0.0},
+        std::tuple{"edge", &filter.edge, 0.0}}) {
+    std::optional<double> number;
+    if (problem.empty()) problem = readOptionalNumber(element, name, number);
+    if (problem.empty() && number) {
+      if (*number < least) {
+        return badValue(element, element.attribute(name),
+                        "must not be negative");
+      }
+      *value = *number;
+    }
+  }
+  if (problem.empty())
+    problem = readFlagAttribute(element, "center", filter.center);
+  return problem;
+}
+
+std::string readFocusElement(const pugi::xml_node& root, FocusOptions& focus) {
+  const pugi::xml_node element = root.child("Focus");
+  if (!element) return {};
+  focus.enabled = true;
+  if (const pugi::xml_attribute metric = element.attribute("metric")) {
+    bool known = false;
+    for (const FocusMetric candidate : kMetrics) {
+      if (std::string(metric.value()) == focusMetricName(candidate)) {
+        focus.metric = candidate;
+        known = true;
+      }
+    }
+    if (!known) {
+      return badValue(element, metric,
+                      "the metrics are NormalizedVariance, TenenbaumGradient, "
+                      "TamuraGradient, IntegratedAmplitude and "
+                      "IntegratedAmplitudeMax");
+    }
+  }
+  if (const pugi::xml_attribute region = element.attribute("region")) {
+    focus.region = regionOf(region.value());
+    if (!focus.region) {
+      return badValue(element, region,
+                      "not \"x y width height\" in whole pixels, width and "
+                      "height at least 1");
+    }
+  }
+  return readFlagAttribute(element, "refine", focus.refine);
+}
+
+std::string focusRegionOutside(const PictureRegion& region, int n) {
+  const auto right = static_cast<long long>(region.x) + region.width;
+  const auto bottom = static_cast<long long>(region.y) + region.height;
+  if (right <= n && bottom <= n) return {};
+  return "the <Focus> region " + std::to_string(region.x) + " " +
+         std::to_string(region.y) + " " + std::to_string(region.width) + " " +
+         std::to_string(region.height) + " reaches past the " +
+         std::to_string(n) + " x " + std::to_string(n) + " picture";
+}
