@@ -48,11 +48,13 @@ std::string withSuffix(const std::string& stem, int suffix,
 /// written whole is reported, and the run goes on.
 void archive(Vantor::IExperimentListener* listener, const std::string& source,
              const std::string& bytes, const fs::path& params) {
-  const fs::path target = freeNameIn(params, extractFileName(source));
-  const std::string problem = writeWholeFile(target, bytes);
+  const std::optional<fs::path> target =
+      archivePath(params, extractFileName(source), bytes);
+  if (!target) return;
+  const std::string problem = writeWholeFile(*target, bytes);
   if (!problem.empty()) {
     report(listener,
-           "Can't archive " + target.filename().string() + ": " + problem);
+           "Can't archive " + target->filename().string() + ": " + problem);
   }
 }
 
@@ -276,15 +278,21 @@ std::string extractFileName(const std::string& path) {
   return path.substr(start);
 }
 
-fs::path freeNameIn(const fs::path& directory, const std::string& name) {
+std::optional<fs::path> archivePath(const fs::path& directory,
+                                    const std::string& name,
+                                    const std::string& bytes) {
   const fs::path plain(name);
   // "holo.bmp" -> stem "holo", extension ".bmp"; ".profile" keeps its name.
   const std::string stem = plain.stem().string();
   const std::string extension = plain.extension().string();
-  std::error_code error;
   for (int suffix = 1; suffix <= kMaxNameSuffix; ++suffix) {
     const fs::path candidate = directory / withSuffix(stem, suffix, extension);
+    std::error_code error;
     if (!fs::exists(candidate, error)) return candidate;
+    std::string archived;
+    if (readWholeFile(candidate, archived).empty() && archived == bytes) {
+      return std::nullopt;
+    }
   }
   return directory / name;
 }

@@ -16,7 +16,10 @@ std::optional<std::string> createRunDirectory(const std::string& name);
 /// "C:data\\fringes.bmp" gives "fringes.bmp"; "dir/" gives "".
 std::string extractFileName(const std::string& path);
 
-/// Path in directory for a file called name that no file there has yet:
-/// name itself, or with _2, _3, ... before its extension ("holo_2.bmp").
-std::filesystem::path freeNameIn(const std::filesystem::path& directory,
-                                 const std::string& name);
+/// Where a file called name with these bytes goes in directory: name
+/// itself, or with _2, _3, ... before its extension ("holo_2.bmp") when a
+/// file of other bytes has the name; nothing when a file there holds these
+/// bytes already (a run that resumes in its own directory).
+std::optional<std::filesystem::path> archivePath(
+    const std::filesystem::path& directory, const std::string& name,
+    const std::string& bytes);

@@ -120,9 +120,10 @@ TEST(RunNames, DirectoriesAndArchivedFilesGetFreeNames) {
   for (const char* taken : {"holo.bmp", "holo_2.bmp", "a.tar.gz"}) {
     scratch.write(taken, "x");
   }
-  EXPECT_EQ(freeNameIn(root, "holo.bmp"), root / "holo_3.bmp");
-  EXPECT_EQ(freeNameIn(root, "a.tar.gz"), root / "a.tar_2.gz");
-  EXPECT_EQ(freeNameIn(root, "new"), root / "new");
+  EXPECT_EQ(archivePath(root, "holo.bmp", "y"), root / "holo_3.bmp");
+  EXPECT_EQ(archivePath(root, "holo.bmp", "x"), std::nullopt);
+  EXPECT_EQ(archivePath(root, "a.tar.gz", "y"), root / "a.tar_2.gz");
+  EXPECT_EQ(archivePath(root, "new", "y"), root / "new");
 }
 
 TEST(CommandLine, OptionsComeFirstAndBadOnesSayWhy) {

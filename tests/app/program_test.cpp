@@ -275,6 +275,9 @@ TEST(Program, ShardsOfOneSweepOnlyAndEachOnce) {
             "results.1-of-2.xml\n");
   fs::remove(dir.path("out/results.2-of-2.xml"));
   EXPECT_EQ(shard("2/2 --output out exp.xml").status, 0);
+  fs::remove(dir.path("out/results.1-of-2.xml"));
+  EXPECT_EQ(shard("1/2 --output out exp.xml").status, 0);
+  EXPECT_EQ(fileNames(dir.path("out/params")), (Names{"holo.png", "exp.xml"}));
   EXPECT_EQ(holorecon(dir, "--merge out").status, 0);
   const RunOutcome usage = holorecon(dir, "--threads two exp.xml");
   EXPECT_EQ(usage.status, 2);
