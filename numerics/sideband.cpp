@@ -39,13 +39,16 @@ ComplexField spectrumOf(const PreparedHologram& hologram) {
   return spectrum;
 }
 
-// Distance of bin (r, c) from the centre on the periodic spectrum: from the
-// nearest of the centre's copies n apart, so a disk near the highest
-// frequency continues on the other side as the spectrum does.
-double distance(int r, int c, int n, Frequency centre) {
-  const double dx = std::remainder(c - centre.fx, n);
-  const double dy = std::remainder(r - centre.fy, n);
-  return std::sqrt(dx * dx + dy * dy);
+// Squared distances of the bins from f along one axis on the periodic
+// spectrum: from the nearest of f's copies n apart, so that a disk near the
+// highest frequency continues on the other side as the spectrum does.
+std::vector<double> squaredOffsets(int n, double f) {
+  std::vector<double> squares(index(n));
+  for (int j = 0; j < n; ++j) {
+    const double d = std::remainder(j - f, n);
+    squares[index(j)] = d * d;
+  }
+  return squares;
 }
 
 // 1 up to radius - edge, then a raised cosine down to 0 at the radius.
@@ -104,7 +107,13 @@ std::string requestProblem(const SidebandRequest& request) {
 // (Sideband::contrast), or NaN when the disk holds no bin at all.
 double maskSpectrum(ComplexField& spectrum, const Sideband& sideband) {
   const int n = spectrum.size();
-  const Frequency turned = {-sideband.centre.fy, sideband.centre.fx};
+  const Frequency centre = sideband.centre;
+  // The disk turned by a quarter turn: centre (-fy, fx).
+  const std::vector<double> dx = squaredOffsets(n, centre.fx);
+  const std::vector<double> dy = squaredOffsets(n, centre.fy);
+  const std::vector<double> tx = squaredOffsets(n, -centre.fy);
+  const std::vector<double> ty = squaredOffsets(n, centre.fx);
+  const double radius2 = sideband.radius * sideband.radius;
   double inside = 0.0;
   double across = 0.0;
   long long count = 0;
@@ -112,16 +121,18 @@ double maskSpectrum(ComplexField& spectrum, const Sideband& sideband) {
   for (int r = 0; r < n; ++r) {
     for (int c = 0; c < n; ++c) {
       Complex& s = spectrum[r][c];
-      const double rho = distance(r, c, n, sideband.centre);
-      if (rho < sideband.radius) {
-        inside += magnitude(s);
-        ++count;
-      }
-      if (distance(r, c, n, turned) < sideband.radius) {
+      const double rho2 = dx[index(c)] + dy[index(r)];
+      if (tx[index(c)] + ty[index(r)] < radius2) {
         across += magnitude(s);
         ++acrossCount;
       }
-      const double w = weight(rho, sideband.radius, sideband.edge);
+      if (rho2 >= radius2) {
+        s = {};
+        continue;
+      }
+      inside += magnitude(s);
+      ++count;
+      const double w = weight(std::sqrt(rho2), sideband.radius, sideband.edge);
       s = {s.re * w, s.im * w};
     }
   }
