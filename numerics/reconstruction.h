@@ -108,19 +108,22 @@ struct DhiOutputs {
   Complex* const* field2 = nullptr;
 };
 
-/// Reconstructs two prepared holograms with one method and writes the
-/// interference phase phi1 - phi2 in [0, 2 pi) (see interferencePhase).
-/// The same values as the hologram-taking reconstructDhi for Fresnel and
-/// Convolution.
+/// Reconstructs two prepared holograms of one edge with one method and
+/// writes the interference phase phi1 - phi2 in [0, 2 pi) (see
+/// interferencePhase): for Fresnel and Convolution the values the
+/// hologram-taking reconstructDhi writes.
 void reconstructDhi(Method method, const PreparedHologram& hologram1,
                     const PreparedHologram& hologram2, const Optics& optics,
                     const DhiOutputs& outputs);
 
 /// n pitch^2 / wavelength: the distance from which the Convolution method
-/// samples its impulse response without aliasing (its chirp's local
-/// frequency at the sensor's edge stays below the sampling limit). Closer
-/// in, use the angular spectrum; the Fresnel method's output pitch is then
-/// finer than the camera's.
+/// samples its impulse response without aliasing (the chirp's local
+/// frequency x / (wavelength z) at the sensor's edge x = n pitch / 2 stays
+/// below the sampling limit 1 / (2 pitch)); the Fresnel method's
+/// hologram-plane factor has the same chirp. Closer in, use the angular
+/// spectrum; beyond it, the angular spectrum's band limit keeps the
+/// frequencies whose light stays on the grid, as the Convolution method's
+/// window does.
 double samplingDistance(int n, double pitch, double wavelength);
 
 /// Bytes a PreparedHologram of edge n takes: real, or complex when it

@@ -58,7 +58,10 @@ struct SidebandRequest {
   /// (0) rings: it spreads every point of the picture into rings.
   double edge = 4.0;
   /// Also move the disk's centre to the zero frequency, removing the
-  /// carrier: the reconstruction then wants the angle 0.
+  /// carrier: the samples are multiplied by exp(-i 2 pi (fx x + fy y) / n),
+  /// x and y in samples from the centre (n - 1) / 2 as the reference wave
+  /// counts them. Reconstructed with the angle 0, the predicted carrier so
+  /// removed gives what the uncentred filter gives with the angle.
   bool center = false;
 };
 
@@ -90,7 +93,10 @@ inline constexpr double kSidebandContrastThreshold = 3.0;
 
 /// A filtered hologram, the filter, or why the request cannot be met.
 struct SidebandResult {
-  PreparedHologram hologram;  ///< complex; empty when there is a problem
+  /// Complex; empty when there is a problem. Its sum is the unfiltered
+  /// hologram's, so the reference wave, and with it the scale of every
+  /// output, stays what it was without the filter.
+  PreparedHologram hologram;
   Sideband sideband;
   std::string problem;  ///< one sentence for the user; empty on success
 };
