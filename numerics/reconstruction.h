@@ -12,6 +12,131 @@
 // nothing here catches it, and no output sample has been written at that
 // point. Every function may run on several threads at once for different
 // fields.
+//
+// A run uses them in this order:
+//   PreparedHologram h = prepareHologram(samples, n);      // once per run
+//   (optionally filterSideband(h, ...) from sideband.h,    // once per run)
+//   reconstruct(method, h, optics, outputs);               // once per set
+// Preparing once and reconstructing many times gives, to the last bit, what
+// the hologram-taking functions further down give for each set.
+
+/// What a reconstruction writes into its phase field.
+enum class PhaseOutput {
+  /// U_im / U_re, the quotient as computed (infinite or NaN where U_re is 0).
+  tangent,
+  /// atan2(U_im, U_re) in [-pi, pi], which keeps the quadrant.
+  wrapped,
+};
+
+/// The ways to reconstruct. Fresnel and Convolution are the classic pair;
+/// the angular spectrum propagates every plane wave of the hologram exactly
+/// and so also holds at distances below samplingDistance, where the
+/// Convolution method's impulse response is undersampled.
+enum class Method { fresnel, convolution, angularSpectrum };
+
+/// The optical values of one parameter set.
+struct Optics {
+  double wavelength = 0.0;
+  double angle = 0.0;  ///< of the reference wave, radians
+  double zDistance = 0.0;
+  double pitch = 0.0;  ///< the camera's pixel pitch
+};
+
+/// A hologram as every reconstruction starts from it: each sample minus its
+/// 3 x 3 local mean (subtractLocalMean), and the sum of those samples, from
+/// which the reference wave's amplitude comes. A sideband filter
+/// (sideband.h) makes the samples complex; exactly one of real and complex
+/// holds them. Read only once made, so several threads may share one.
+struct PreparedHologram {
+  RealField real;
+  ComplexField complex;
+  double sum = 0.0;
+
+  /// Edge length n.
+  int size() const { return complex ? complex.size() : real.size(); }
+};
+
+/// The hologram minus its local mean, and the sum (n x n samples).
+PreparedHologram prepareHologram(const double* const* hologram, int n);
+
+/// What a reconstruction writes; null members are not written. Every
+/// sample of a table given is overwritten.
+struct ReconstructionOutputs {
+  /// |U|^2, the same values the hologram-taking functions write.
+  double* const* intensity = nullptr;
+  /// The phase as those functions compute it (see PhaseOutput). For the
+  /// Fresnel method it lacks the factors of `field` below, which cancel in
+  /// intensities and in the interference phase of two holograms but leave
+  /// a checkerboard of about pi per sample in a phase picture.
+  double* const* phase = nullptr;
+  PhaseOutput phaseKind = PhaseOutput::wrapped;
+  /// U itself on the physical grid: a flat-phase object comes out with a
+  /// flat phase whatever the method, so amplitude |U| and phase
+  /// atan2(U_im, U_re) can be written from it. |U|^2 equals the intensity
+  /// to rounding (the intensity keeps its exact former bits).
+  Complex* const* field = nullptr;
+};
+
+/// Reconstructs the prepared hologram at optics.zDistance.
+///
+/// Output grids: Convolution and the angular spectrum at the camera pitch,
+/// sample for sample alike (both show the field half a sample beyond each
+/// sample's centre for even n, one sample for odd n, and both carry the
+/// factor 1 / pitch^2 of a convolution sum taken without the area of a
+/// sample), so switching between them neither moves nor rescales a
+/// picture. Fresnel at the pitch wavelength * |z| / (n * pitch), its zero
+/// on sample n / 2.
+///
+/// The angular spectrum multiplies the hologram's spectrum by
+/// exp(-i 2 pi z sqrt(1 / wavelength^2 - fx^2 - fy^2)), fx = kx / (n pitch)
+/// for the signed frequency index kx, on the same circular n x n grid as
+/// the Convolution method (two transforms where that needs three). It drops
+/// the evanescent waves and, to keep distances beyond samplingDistance from
+/// aliasing, every frequency with |fx| or |fy| at or above
+/// 1 / (wavelength sqrt((2 z / (n pitch))^2 + 1)).
+void reconstruct(Method method, const PreparedHologram& hologram,
+                 const Optics& optics, const ReconstructionOutputs& outputs);
+
+/// What an interferometric reconstruction writes: both intensities and the
+/// interference phase (required), both fields on the physical grid
+/// (optional, see ReconstructionOutputs::field).
+struct DhiOutputs {
+  double* const* intensity1 = nullptr;
+  double* const* intensity2 = nullptr;
+  double* const* phaseDifference = nullptr;
+  Complex* const* field1 = nullptr;
+  Complex* const* field2 = nullptr;
+};
+
+/// Reconstructs two prepared holograms of one edge with one method and
+/// writes the interference phase phi1 - phi2 in [0, 2 pi) (see
+/// interferencePhase): for Fresnel and Convolution the values the
+/// hologram-taking reconstructDhi writes.
+void reconstructDhi(Method method, const PreparedHologram& hologram1,
+                    const PreparedHologram& hologram2, const Optics& optics,
+                    const DhiOutputs& outputs);
+
+/// n pitch^2 / wavelength: the distance from which the Convolution method
+/// samples its impulse response without aliasing (the chirp's local
+/// frequency x / (wavelength z) at the sensor's edge x = n pitch / 2 stays
+/// below the sampling limit 1 / (2 pitch)); the Fresnel method's
+/// hologram-plane factor has the same chirp. Closer in, use the angular
+/// spectrum; beyond it, the angular spectrum's band limit keeps the
+/// frequencies whose light stays on the grid, as the Convolution method's
+/// window does.
+double samplingDistance(int n, double pitch, double wavelength);
+
+/// Bytes a PreparedHologram of edge n takes: real, or complex when it
+/// comes from a sideband filter.
+std::size_t preparedHologramBytes(int n, bool filtered);
+
+/// Bytes the reconstructions of prepared holograms on one thread hold for
+/// themselves at edge n (kept from one call to the next while the edge
+/// stays the same), saturating instead of overflowing.
+std::size_t reconstructionScratchBytes(int n, Method method, bool dhi);
+
+// The functions below take the hologram's samples and prepare them on each
+// call.
 
 /// Reconstructs by the discrete Fresnel transform. intensity may be null.
 void reconstructFresnel(const double* const* hologram, int n,
@@ -26,14 +151,6 @@ void reconstructConvolution(const double* const* hologram, int n,
                             double* const* phaseTangent, double wavelength,
                             double angle, double zDistance,
                             double ccdPixelDistance);
-
-/// What a reconstruction writes into its phase field.
-enum class PhaseOutput {
-  /// U_im / U_re, the quotient as computed (infinite or NaN where U_re is 0).
-  tangent,
-  /// atan2(U_im, U_re) in [-pi, pi], which keeps the quadrant.
-  wrapped,
-};
 
 /// reconstructFresnel with a choice of phase output.
 void reconstructFresnel(const double* const* hologram, int n,
@@ -61,7 +178,8 @@ void reconstructDhi(bool convolution, const double* const* hologram1,
                     double* const* phaseDifference, double wavelength,
                     double angle, double zDistance, double ccdPixelDistance);
 
-/// Bytes the reconstructions on one thread hold for themselves at edge n
-/// (their complex and real working fields, kept from one call to the next
-/// while the edge stays the same), saturating instead of overflowing.
+/// Bytes the reconstructions of holograms (not prepared) on one thread hold
+/// for themselves at edge n (their complex and real working fields, kept
+/// from one call to the next while the edge stays the same), saturating
+/// instead of overflowing.
 std::size_t reconstructionScratchBytes(int n, bool convolution, bool dhi);

@@ -39,12 +39,14 @@ ComplexField prepare(const double* const* h, int n, double wavelength,
   return work;
 }
 
-// The outputs of U = (work shifted by n / 2 both ways) * factor(r, c).
+// The outputs of U = (work shifted by n / 2 both ways, unless not centred)
+// * factor(r, c).
 template <typename Factor>
 void output(const ComplexField& work, int n, double* const* intensity,
-            double* const* tangent, double* const* wrapped, Factor factor) {
+            double* const* tangent, double* const* wrapped, Factor factor,
+            bool centred = true) {
   each(n, [&](int r, int c) {
-    const int s = n - n / 2;
+    const int s = centred ? n - n / 2 : 0;
     const C u = get(work[(r + s) % n][(c + s) % n]) * factor(r, c);
     if (intensity) intensity[r][c] = u.imag() * u.imag() + u.real() * u.real();
     tangent[r][c] = u.imag() / u.real();
@@ -104,6 +106,32 @@ void convolution(const double* const* hologram, int n, double* const* intensity,
        [&](int r, int c) { set(work[r][c], get(work[r][c]) * get(g[r][c])); });
   fft2d(work.rows(), n, false);
   output(work, n, intensity, tangent, wrapped, [](int, int) { return C(1); });
+}
+
+void angularSpectrum(const double* const* hologram, int n,
+                     double* const* intensity, double* const* tangent,
+                     double wavelength, double angle, double z, double pitch,
+                     double* const* wrapped) {
+  ComplexField work = prepare(hologram, n, wavelength, angle, pitch);
+  fft2d(work.rows(), n, true);
+  const double width = n * pitch, s = n % 2 == 0 ? 0.5 : 1.0;
+  const double limit =
+      1.0 / (wavelength * std::sqrt(std::pow(2 * z / width, 2) + 1));
+  const auto frequency = [n](int j) { return j < (n + 1) / 2 ? j : j - n; };
+  each(n, [&](int r, int c) {
+    const double fx = frequency(c) / width, fy = frequency(r) / width;
+    const double root = 1 / (wavelength * wavelength) - fx * fx - fy * fy;
+    const bool passes =
+        root > 0 && std::abs(fx) < limit && std::abs(fy) < limit;
+    const C h = passes ? std::polar(1.0, -2 * kPi * z * std::sqrt(root)) : 0.0;
+    const C shift =
+        std::polar(1.0, 2 * kPi * (frequency(r) + frequency(c)) * s / n);
+    set(work[r][c], get(work[r][c]) * h * shift / (pitch * pitch));
+  });
+  fft2d(work.rows(), n, false);
+  output(
+      work, n, intensity, tangent, wrapped, [](int, int) { return C(1); },
+      false);
 }
 
 }  // namespace literal

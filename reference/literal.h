@@ -23,4 +23,13 @@ void convolution(const double* const* hologram, int n, double* const* intensity,
                  double* const* tangent, double wavelength, double angle,
                  double z, double pitch, double* const* wrapped = nullptr);
 
+/// The angular spectrum: the spectrum times exp(-i 2 pi z sqrt(1 / lambda^2
+/// - fx^2 - fy^2)) where the root is real and |fx|, |fy| < 1 / (lambda
+/// sqrt((2 z / (n pitch))^2 + 1)), else 0; times exp(2 pi i (kx + ky) s / n)
+/// (s = 1/2 for even n, 1 for odd) and 1 / pitch^2; transformed back.
+void angularSpectrum(const double* const* hologram, int n,
+                     double* const* intensity, double* const* tangent,
+                     double wavelength, double angle, double z, double pitch,
+                     double* const* wrapped = nullptr);
+
 }  // namespace literal

@@ -52,6 +52,12 @@ Options (also as --option=VALUE):
                        bright part within the central third or so, so that
                        its reconstruction stands clear of the undiffracted
                        light.
+  --phase-object FILE  a transparent object instead: amplitude 1 over the
+                       central square of half the sensor's edge (0 around
+                       it), phase from the red channel of FILE's central
+                       N x N pixels, grey levels 0 to 255 giving 0 to the
+                       phase scale
+  --phase-scale RAD    the phase of full white, radians (default 3.14159)
   --diffuse            a random phase on the object, as a rough surface has
   --seed S             seed of the random phase and noise (default 1)
   --noise SIGMA        camera noise, standard deviation in grey levels
@@ -79,7 +85,10 @@ Exit status: 0 done, 1 a file could not be read or written, 2 bad arguments.
 /// Everything the command line asks for.
 struct Arguments {
   SimulationOptions simulation;
-  std::string object = "bars";
+  std::string object;  ///< empty: the built-in bars
+  std::string phaseObject;
+  double phaseScale = 3.141592653589793;
+  bool phaseScaleGiven = false;
   std::string picture;
   std::string experiment;
   bool convolution = true;
@@ -115,9 +124,11 @@ std::optional<std::string> applyOption(std::string_view name,
   if (name == "angle") real = &recording.angle;
   if (name == "noise") real = &simulation.noise;
   if (name == "deform") real = &simulation.deform;
+  if (name == "phase-scale") real = &arguments.phaseScale;
   if (real) {
     if (!parseNumber(value, *real)) return notA("a number");
     if (name == "deform") simulation.deformed = true;
+    if (name == "phase-scale") arguments.phaseScaleGiven = true;
     return std::nullopt;
   }
   if (name == "size") {
@@ -129,6 +140,9 @@ std::optional<std::string> applyOption(std::string_view name,
   } else if (name == "object") {
     if (value.empty()) return std::string("--object needs bars or a file");
     arguments.object = value;
+  } else if (name == "phase-object") {
+    if (value.empty()) return std::string("--phase-object needs a file");
+    arguments.phaseObject = value;
   } else if (name == "experiment") {
     if (value.empty()) return std::string("--experiment needs a file name");
     arguments.experiment = value;
@@ -150,7 +164,8 @@ std::optional<std::string> parse(const std::vector<std::string_view>& words,
   const auto takesValue = [](std::string_view name) {
     for (const std::string_view known :
          {"size", "wavelength", "pitch", "distance", "angle", "object", "seed",
-          "noise", "deform", "experiment", "method"}) {
+          "noise", "deform", "experiment", "method", "phase-object",
+          "phase-scale"}) {
       if (name == known) return true;
     }
     return false;
@@ -218,6 +233,16 @@ std::optional<std::string> check(const Arguments& arguments) {
   }
   const std::string problem = recordingProblem(arguments.simulation.recording);
   if (!problem.empty()) return problem;
+  if (!arguments.phaseObject.empty() && !arguments.object.empty()) {
+    return std::string("--object and --phase-object exclude each other");
+  }
+  if (arguments.phaseScaleGiven && arguments.phaseObject.empty()) {
+    return std::string("--phase-scale needs --phase-object");
+  }
+  if (!std::isfinite(arguments.phaseScale) ||
+      std::abs(arguments.phaseScale) > 1e6) {
+    return std::string("the phase scale must be a number from -1e6 to 1e6");
+  }
   const double noise = arguments.simulation.noise;
   if (!(noise >= 0.0 && noise <= 1e6)) {
     return std::string("the noise must be a number from 0 to 1e6");
@@ -238,37 +263,63 @@ std::string deformedName(const std::string& picture) {
   return (path.parent_path() / name).string();
 }
 
-/// The object's amplitude, or the message why it could not be read.
-std::optional<std::string> loadObject(const Arguments& arguments,
-                                      RealField& amplitude) {
-  const int n = arguments.simulation.recording.size;
-  if (arguments.object == "bars") {
-    amplitude = barsPattern(n);
-    return std::nullopt;
-  }
+/// The central n x n samples of the picture at path (what names it in
+/// messages), or the message why they could not be read.
+std::optional<std::string> loadPicture(const std::string& path,
+                                       const std::string& what, int n,
+                                       RealField& samples) {
   std::stringstream reason;
-  if (!loadClippedImage(arguments.object, amplitude, n, ClipType::Center,
-                        reason)) {
+  if (!loadClippedImage(path, samples, n, ClipType::Center, reason)) {
     // The loader's first line is its reason; what follows is the image
     // library's own detail, which stays off the console.
     std::string text;
     std::getline(reason, text);
-    return "can't read the object picture '" + arguments.object + "'" +
+    return "can't read " + what + " '" + path + "'" +
            (text.empty() ? "" : ": " + text);
   }
-  bool bright = false;
   for (int r = 0; r < n; ++r) {
     for (int c = 0; c < n; ++c) {
       // A float picture may hold NaN or infinity, which no propagation can
       // carry.
-      if (!std::isfinite(amplitude[r][c])) {
-        return "the object picture '" + arguments.object +
-               "' holds values that are not finite numbers";
+      if (!std::isfinite(samples[r][c])) {
+        return what + " '" + path +
+               "' holds values that are not finite "
+               "numbers";
       }
-      bright = bright || amplitude[r][c] > 0.0;
     }
   }
-  if (bright) return std::nullopt;
+  return std::nullopt;
+}
+
+/// The object's amplitude (and its phase for a phase object, else an empty
+/// field), or the message why it could not be read.
+std::optional<std::string> loadObject(const Arguments& arguments,
+                                      RealField& amplitude, RealField& phase) {
+  const int n = arguments.simulation.recording.size;
+  if (!arguments.phaseObject.empty()) {
+    RealField picture;
+    if (auto problem = loadPicture(arguments.phaseObject,
+                                   "the phase object picture", n, picture)) {
+      return problem;
+    }
+    PhaseObject object = phaseObject(picture.rows(), n, arguments.phaseScale);
+    amplitude = std::move(object.amplitude);
+    phase = std::move(object.phase);
+    return std::nullopt;
+  }
+  if (arguments.object.empty() || arguments.object == "bars") {
+    amplitude = barsPattern(n);
+    return std::nullopt;
+  }
+  if (auto problem =
+          loadPicture(arguments.object, "the object picture", n, amplitude)) {
+    return problem;
+  }
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      if (amplitude[r][c] > 0.0) return std::nullopt;
+    }
+  }
   return "the object picture '" + arguments.object +
          "' is black (its red channel) over the central " + std::to_string(n) +
          " x " + std::to_string(n) + " pixels";
@@ -311,11 +362,13 @@ bool sameFile(const std::string& a, const std::string& b) {
 
 int run(const Arguments& arguments) {
   RealField amplitude;
-  if (auto problem = loadObject(arguments, amplitude)) {
+  RealField phase;
+  if (auto problem = loadObject(arguments, amplitude, phase)) {
     complain(*problem);
     return kFailure;
   }
-  const Holograms pictures = simulate(amplitude.rows(), arguments.simulation);
+  const Holograms pictures =
+      simulate(amplitude.rows(), phase.rows(), arguments.simulation);
   const std::string second = deformedName(arguments.picture);
   for (const auto& [path, picture] :
        {std::pair{&arguments.picture, &pictures.first},

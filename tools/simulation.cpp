@@ -328,17 +328,40 @@ RealField phaseBump(const double* const* amplitude, int n, double peak) {
 
 Holograms simulate(const double* const* amplitude,
                    const SimulationOptions& options) {
+  return simulate(amplitude, nullptr, options);
+}
+
+PhaseObject phaseObject(const double* const* picture, int n, double scale) {
+  PhaseObject object{RealField(n), RealField(n)};
+  // Example: n = 8 gives the window rows and columns 2 to 5.
+  const int side = n / 2;
+  const int first = (n - side) / 2;
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      const bool inside =
+          r >= first && r < first + side && c >= first && c < first + side;
+      object.amplitude[r][c] = inside ? 1.0 : 0.0;
+      object.phase[r][c] = scale * picture[r][c] / 255.0;
+    }
+  }
+  return object;
+}
+
+Holograms simulate(const double* const* amplitude, const double* const* phase,
+                   const SimulationOptions& options) {
   const Recording& recording = options.recording;
   const int n = recording.size;
   Random random(options.seed);
-  RealField phase(n);
-  if (options.diffuse) {
-    for (int r = 0; r < n; ++r) {
-      for (int c = 0; c < n; ++c) phase[r][c] = kTwoPi * random.uniform();
+  RealField objectPhase(n);
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      const double diffuse = options.diffuse ? kTwoPi * random.uniform() : 0.0;
+      objectPhase[r][c] = diffuse + (phase ? phase[r][c] : 0.0);
     }
   }
 
-  const ComplexField object = sensorWave(amplitude, phase.rows(), recording);
+  const ComplexField object =
+      sensorWave(amplitude, objectPhase.rows(), recording);
   // A reference as strong as the brightest object light: fringes of full
   // contrast there, and the object's own interference term stays below the
   // cross terms everywhere.
@@ -350,9 +373,10 @@ Holograms simulate(const double* const* amplitude,
   if (options.deformed) {
     const RealField bump = phaseBump(amplitude, n, options.deform);
     for (int r = 0; r < n; ++r) {
-      for (int c = 0; c < n; ++c) phase[r][c] -= bump[r][c];
+      for (int c = 0; c < n; ++c) objectPhase[r][c] -= bump[r][c];
     }
-    pictures.second = expose(amplitude, phase.rows(), recording, reference);
+    pictures.second =
+        expose(amplitude, objectPhase.rows(), recording, reference);
   }
 
   double low = pictures.first[0][0];

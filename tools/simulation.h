@@ -83,6 +83,24 @@ struct Holograms {
 Holograms simulate(const double* const* amplitude,
                    const SimulationOptions& options);
 
+/// simulate with the object's own phase in radians (N x N; null for none),
+/// added to the diffuse phase.
+Holograms simulate(const double* const* amplitude, const double* const* phase,
+                   const SimulationOptions& options);
+
+/// A pure phase object: what light passing a transparent sample through a
+/// square window in an opaque screen carries.
+struct PhaseObject {
+  RealField amplitude;  ///< 1 over the central square of side N / 2, else 0
+  RealField phase;      ///< scale * picture / 255, radians
+};
+
+/// The phase object whose phase is the picture (N x N grey levels, 0 to 255
+/// giving 0 to scale) over the window. The window keeps the object's light
+/// within reach of the sensor and leaves a dark margin, so its
+/// reconstruction has an edge to be told from the rest.
+PhaseObject phaseObject(const double* const* picture, int n, double scale);
+
 /// A z sweep for an experiment file: value i = min + i * step, five values,
 /// the middle one exactly the distance.
 struct ZSweep {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <limits>
@@ -167,21 +168,34 @@ TEST(FftShift2d, KnownMoves) {
 using Reconstruct = void (*)(const double* const*, int, double* const*,
                              double* const*, PhaseOutput, double, double,
                              double, double);
-const Reconstruct kFast[] = {reconstructFresnel, reconstructConvolution};
+// The angular spectrum in the shape of the hologram-taking functions.
+void angularSpectrum(const double* const* h, int n, double* const* intensity,
+                     double* const* phase, PhaseOutput kind, double wavelength,
+                     double angle, double z, double pitch) {
+  reconstruct(Method::angularSpectrum, prepareHologram(h, n),
+              {wavelength, angle, z, pitch}, {intensity, phase, kind});
+}
+const Reconstruct kFast[] = {reconstructFresnel, reconstructConvolution,
+                             angularSpectrum};
 constexpr auto kTangent = PhaseOutput::tangent, kWrapped = PhaseOutput::wrapped;
 
 // Against the plain transcription: intensities to 1e-9 of the largest
 // intensity, wrapped phases (asked for without intensity) to 1e-6 and
 // tangents to 1e-6 relative where the sample is not dark and the real part
 // not tiny (|U_re| above 1e-3 |U| keeps the tangent's condition number below
-// about 1e6 times the rounding of U itself). Interferometry on two copies of
-// the hologram writes the same intensities and a phase difference of 0.
+// about 1e6 times the rounding of U itself). Interferometry of two prepared
+// copies of the hologram writes the same intensities, a phase difference of
+// 0, and a field whose |U|^2 is the intensity. The optics put the angular
+// spectrum's band limit (the last three) and evanescent waves (the last) in
+// play.
 TEST(Reconstruction, AgreesWithThePlainFormulas) {
   const double optics[][4] = {{532e-9, 0.02, 5e-3, 3.45e-6},
                               {633e-9, -0.1, 0.3, 6.7e-6},
-                              {1.0, 0.5, 250.0, 2.0}};
-  for (int method : {0, 1}) {
-    const auto slow = method == 0 ? literal::fresnel : literal::convolution;
+                              {1.0, 0.5, 250.0, 2.0},
+                              {1.0, 0.3, 2.0, 0.4}};
+  for (int method : {0, 1, 2}) {
+    const auto slow = std::array{literal::fresnel, literal::convolution,
+                                 literal::angularSpectrum}[method];
     for (int n : {1, 2, 3, 8, 17, 64, 101}) {
       int compared = 0;
       for (const auto& o : optics) {
@@ -194,8 +208,11 @@ TEST(Reconstruction, AgreesWithThePlainFormulas) {
         slow(h.rows(), n, sI.rows(), sT.rows(), o[0], o[1], o[2], o[3],
              sW.rows());
         RealField d = filled(n, 9.0);
-        reconstructDhi(method > 0, h.rows(), h.rows(), n, i1.rows(), i2.rows(),
-                       d.rows(), o[0], o[1], o[2], o[3]);
+        const PreparedHologram p = prepareHologram(h.rows(), n);
+        ComplexField u(n);  // the field, from which the intensity is made
+        reconstructDhi(static_cast<Method>(method), p, p,
+                       {o[0], o[1], o[2], o[3]},
+                       {i1.rows(), i2.rows(), d.rows(), u.rows()});
         double top = 0.0;
         each(n, [&](int r, int c) { top = std::max(top, sI[r][c]); });
         for (int k = 0; k < n * n; ++k) {
@@ -205,6 +222,8 @@ TEST(Reconstruction, AgreesWithThePlainFormulas) {
           ASSERT_NEAR(i[r][c], sI[r][c], 1e-9 * top);
           ASSERT_TRUE(i1[r][c] == i[r][c] && i2[r][c] == i[r][c] &&
                       d[r][c] == 0);
+          ASSERT_NEAR(std::norm(C(u[r][c].re, u[r][c].im)), i[r][c],
+                      1e-9 * top);
           if (sI[r][c] < 1e-12 * top) continue;
           ASSERT_NEAR(std::remainder(w[r][c] - sW[r][c], 2 * kPi), 0, 1e-6);
           if (1.0 + sT[r][c] * sT[r][c] >= 1e6) continue;
@@ -301,16 +320,17 @@ TEST(InterferencePhase, KnownValues) {
   EXPECT_TRUE(std::isnan(interferencePhase(std::nan(""), 0.0)));
 }
 
-// Every output sample of the four reconstructions (Fresnel, Convolution,
-// interferometry by each) of random holograms of edge n.
+// Every output sample of the five reconstructions (Fresnel, Convolution,
+// the angular spectrum, interferometry by the first two) of random
+// holograms of edge n.
 std::vector<double> outputs(int n) {
   const RealField h1 = randomHologram(n, 1u), h2 = randomHologram(n, 2u);
   std::vector<double> all;
-  for (int kind = 0; kind < 4; ++kind) {
+  for (int kind = 0; kind < 5; ++kind) {
     RealField a(n), b(n), c(n);
-    kind < 2 ? kFast[kind](h1.rows(), n, a.rows(), b.rows(), kWrapped, 532e-9,
+    kind < 3 ? kFast[kind](h1.rows(), n, a.rows(), b.rows(), kWrapped, 532e-9,
                            0.02, 5e-3, 3.45e-6)
-             : reconstructDhi(kind == 3, h1.rows(), h2.rows(), n, a.rows(),
+             : reconstructDhi(kind == 4, h1.rows(), h2.rows(), n, a.rows(),
                               b.rows(), c.rows(), 532e-9, 0.02, 5e-3, 3.45e-6);
     for (const RealField* field : {&a, &b, &c})
       each(n, [&](int r, int col) { all.push_back((*field)[r][col]); });

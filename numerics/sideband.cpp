@@ -1,0 +1,244 @@
+#include "sideband.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "fft.h"
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+std::size_t index(int i) { return static_cast<std::size_t>(i); }
+
+// Signed frequency of DFT bin j of n. Example, n = 4: bins 0 1 2 3 are
+// frequencies 0 1 -2 -1.
+int signedFrequency(int j, int n) { return j < (n + 1) / 2 ? j : j - n; }
+
+double magnitude(Complex a) { return std::sqrt(a.re * a.re + a.im * a.im); }
+
+std::string text(double x) {
+  char buffer[32];
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, x).ptr;
+  return std::string(buffer, end);
+}
+
+ComplexField spectrumOf(const PreparedHologram& hologram) {
+  const int n = hologram.size();
+  ComplexField spectrum(n);
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      spectrum[r][c] = hologram.complex ? hologram.complex[r][c]
+                                        : Complex{hologram.real[r][c], 0.0};
+    }
+  }
+  fft2d(spectrum.rows(), n, true);
+  return spectrum;
+}
+
+// Squared distances of the bins from f along one axis on the periodic
+// spectrum: from the nearest of f's copies n apart, so that a disk near the
+// highest frequency continues on the other side as the spectrum does.
+std::vector<double> squaredOffsets(int n, double f) {
+  std::vector<double> squares(index(n));
+  for (int j = 0; j < n; ++j) {
+    const double d = std::remainder(j - f, n);
+    squares[index(j)] = d * d;
+  }
+  return squares;
+}
+
+// 1 up to radius - edge, then a raised cosine down to 0 at the radius.
+double weight(double rho, double radius, double edge) {
+  if (rho >= radius) return 0.0;
+  const double inner = radius - edge;
+  if (rho <= inner) return 1.0;
+  return 0.5 * (1.0 + std::cos(kPi * (rho - inner) / edge));
+}
+
+// The strongest bin outside the zero order's disk of radius n / 16 in the
+// half the order names: fy * order > 0, or fy = 0 and fx * order > 0.
+std::optional<Frequency> strongestInHalf(const ComplexField& spectrum, int n,
+                                         int order) {
+  const double zeroOrder = n / 16.0;
+  double best = -1.0;
+  Frequency found;
+  for (int r = 0; r < n; ++r) {
+    const int fy = signedFrequency(r, n);
+    for (int c = 0; c < n; ++c) {
+      const int fx = signedFrequency(c, n);
+      const bool inHalf = fy * order > 0 || (fy == 0 && fx * order > 0);
+      if (!inHalf || std::hypot(fx, fy) <= zeroOrder) continue;
+      const Complex s = spectrum[r][c];
+      const double power = s.re * s.re + s.im * s.im;
+      if (power > best) {
+        best = power;
+        found = {static_cast<double>(fx), static_cast<double>(fy)};
+      }
+    }
+  }
+  if (best < 0.0) return std::nullopt;
+  return found;
+}
+
+std::string requestProblem(const SidebandRequest& request) {
+  if (request.order != 1 && request.order != -1) {
+    return "the sideband's order must be 1 or -1";
+  }
+  if (!(request.radius >= 0.0 && std::isfinite(request.radius))) {
+    return "the sideband's radius must be 0 (automatic) or a positive number "
+           "of frequency samples";
+  }
+  if (!(request.edge >= 0.0 && std::isfinite(request.edge))) {
+    return "the sideband's edge must be 0 or a positive number of frequency "
+           "samples";
+  }
+  if (request.centre && !(std::isfinite(request.centre->fx) &&
+                          std::isfinite(request.centre->fy))) {
+    return "the sideband's centre must be two finite numbers";
+  }
+  return {};
+}
+
+// Applies the filter to the spectrum in place and returns its contrast
+// (Sideband::contrast), or NaN when the disk holds no bin at all.
+double maskSpectrum(ComplexField& spectrum, const Sideband& sideband) {
+  const int n = spectrum.size();
+  const Frequency centre = sideband.centre;
+  // The disk turned by a quarter turn: centre (-fy, fx).
+  const std::vector<double> dx = squaredOffsets(n, centre.fx);
+  const std::vector<double> dy = squaredOffsets(n, centre.fy);
+  const std::vector<double> tx = squaredOffsets(n, -centre.fy);
+  const std::vector<double> ty = squaredOffsets(n, centre.fx);
+  const double radius2 = sideband.radius * sideband.radius;
+  double inside = 0.0;
+  double across = 0.0;
+  long long count = 0;
+  long long acrossCount = 0;
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      Complex& s = spectrum[r][c];
+      const double rho2 = dx[index(c)] + dy[index(r)];
+      if (tx[index(c)] + ty[index(r)] < radius2) {
+        across += magnitude(s);
+        ++acrossCount;
+      }
+      if (rho2 >= radius2) {
+        s = {};
+        continue;
+      }
+      inside += magnitude(s);
+      ++count;
+      const double w = weight(std::sqrt(rho2), sideband.radius, sideband.edge);
+      s = {s.re * w, s.im * w};
+    }
+  }
+  if (count == 0) return std::nan("");
+  return inside / static_cast<double>(count) /
+         (across / static_cast<double>(acrossCount));
+}
+
+// The masked spectrum transformed back, moved to the zero frequency when the
+// filter asks: multiplied by exp(-i 2 pi (fx x_c + fy y_r) / n) with
+// coordinates centred on (n - 1) / 2, the sample coordinates of the
+// reference wave, so that the predicted carrier is removed exactly as that
+// wave would remove it.
+PreparedHologram transformBack(ComplexField spectrum, double sum,
+                               const Sideband& sideband) {
+  const int n = spectrum.size();
+  fft2d(spectrum.rows(), n, false);
+  if (sideband.center) {
+    const auto axis = [n](double f) {
+      std::vector<Complex> factors(index(n));
+      for (int j = 0; j < n; ++j) {
+        const double phase = -2.0 * kPi * f * (j - 0.5 * (n - 1)) / n;
+        factors[index(j)] = {std::cos(phase), std::sin(phase)};
+      }
+      return factors;
+    };
+    const std::vector<Complex> rows = axis(sideband.centre.fy);
+    const std::vector<Complex> columns = axis(sideband.centre.fx);
+    for (int r = 0; r < n; ++r) {
+      for (int c = 0; c < n; ++c) {
+        const Complex f = rows[index(r)], g = columns[index(c)];
+        const Complex fg = {f.re * g.re - f.im * g.im,
+                            f.re * g.im + f.im * g.re};
+        Complex& s = spectrum[r][c];
+        s = {s.re * fg.re - s.im * fg.im, s.re * fg.im + s.im * fg.re};
+      }
+    }
+  }
+  PreparedHologram filtered;
+  filtered.complex = std::move(spectrum);
+  filtered.sum = sum;
+  return filtered;
+}
+
+}  // namespace
+
+SidebandResult filterSideband(const PreparedHologram& hologram,
+                              const SidebandRequest& request,
+                              const Optics& optics) {
+  SidebandResult result;
+  result.problem = requestProblem(request);
+  if (!result.problem.empty()) return result;
+  const int n = hologram.size();
+  ComplexField spectrum = spectrumOf(hologram);
+
+  Frequency centre;
+  if (request.centre) {
+    centre = *request.centre;
+  } else if (optics.angle != 0.0) {
+    centre.fy = request.order * n * optics.pitch * std::sin(optics.angle) /
+                optics.wavelength;
+    if (!std::isfinite(centre.fy)) {
+      result.problem =
+          "the reference wave's angle predicts no finite carrier frequency";
+      return result;
+    }
+  } else if (const auto found = strongestInHalf(spectrum, n, request.order)) {
+    centre = *found;
+  } else {
+    result.problem = "the hologram has no frequency outside its zero order";
+    return result;
+  }
+  if (std::max(std::abs(centre.fx), std::abs(centre.fy)) > 0.5 * n) {
+    result.problem = "the sideband's centre (" + text(centre.fx) + ", " +
+                     text(centre.fy) +
+                     ") lies beyond the highest frequency of the hologram, " +
+                     text(0.5 * n) + " frequency samples";
+    return result;
+  }
+  Sideband& sideband = result.sideband;
+  sideband.centre = centre;
+  sideband.radius = request.radius > 0.0
+                        ? request.radius
+                        : std::hypot(centre.fx, centre.fy) / 3.0;
+  if (!(sideband.radius > 0.0)) {
+    result.problem =
+        "the sideband's centre is the zero frequency: give its radius";
+    return result;
+  }
+  sideband.edge = std::min(request.edge, sideband.radius);
+  sideband.center = request.center;
+  sideband.contrast = maskSpectrum(spectrum, sideband);
+  if (std::isnan(sideband.contrast)) {
+    result.problem = "the sideband's disk of radius " + text(sideband.radius) +
+                     " holds no frequency sample";
+    return result;
+  }
+  result.hologram = transformBack(std::move(spectrum), hologram.sum, sideband);
+  return result;
+}
+
+PreparedHologram applySideband(const PreparedHologram& hologram,
+                               const Sideband& sideband) {
+  ComplexField spectrum = spectrumOf(hologram);
+  maskSpectrum(spectrum, sideband);
+  return transformBack(std::move(spectrum), hologram.sum, sideband);
+}
+
+std::size_t sidebandBytes(int n) { return ComplexField::bytesFor(n); }

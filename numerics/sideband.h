@@ -1,0 +1,119 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "reconstruction.h"
+
+// The sideband filter of off-axis holograms.
+//
+// An off-axis hologram |O + R|^2 holds, besides the object's term O R*
+// (the +1 order), the undiffracted light |O|^2 + |R|^2 (the zero order)
+// and the twin O* R (the -1 order). Each sits in its own part of the
+// hologram's spectrum, the orders at plus and minus the carrier frequency
+// that the reference wave's tilt gives. The filter keeps a disk around one
+// order and sets every other frequency to zero, so that a reconstruction
+// shows the object alone.
+//
+// Frequencies are in frequency samples, 1 / (n pitch) each: fx along a row
+// (across the columns), fy from row to row (along the picture's vertical,
+// where the reference wave's phase changes), both signed, the zero
+// frequency at 0; bins of the n x n spectrum lie at whole numbers from
+// -n / 2 to (n - 1) / 2.
+//
+// Use, once per run (the filter does not depend on the sets beyond the
+// first set's angle):
+//   SidebandResult f = filterSideband(prepared, request, firstSetOptics);
+//   if (!f.problem.empty()) ... refuse the run with f.problem
+//   if (f.sideband.contrast < kSidebandContrastThreshold) ... warn
+//   reconstruct(method, f.hologram, optics, outputs) for every set;
+//   for interferometry the second hologram gets the same filter:
+//   PreparedHologram second = applySideband(prepared2, f.sideband).
+
+/// A frequency in frequency samples (see above).
+struct Frequency {
+  double fx = 0.0;  ///< along a row, across the columns
+  double fy = 0.0;  ///< from row to row
+};
+
+/// What a filter is asked for.
+struct SidebandRequest {
+  /// The disk's centre. Without one, the carrier the reference wave's
+  /// angle predicts, fy = n pitch sin(angle) / wavelength, on the side of
+  /// `order`; with angle 0, the strongest frequency outside a disk of
+  /// radius n / 16 around the zero frequency in the half of `order`.
+  std::optional<Frequency> centre;
+  /// +1: the order O R*, at +n pitch sin(angle) / wavelength, which a
+  /// reconstruction focuses at +z; -1 the twin, at the opposite frequency,
+  /// which the Fresnel and angular spectrum methods focus at -z (the
+  /// Convolution method cannot: z enters it squared). For a search, the
+  /// half fy > 0 (or fy = 0 and fx > 0) for +1, the opposite half for -1.
+  int order = 1;
+  /// The disk's radius in frequency samples; 0 for a third of the centre's
+  /// distance from the zero frequency (an object whose order fills that
+  /// disk has a zero order twice as wide, which then just touches it).
+  double radius = 0.0;
+  /// Width, in frequency samples, of the raised cosine with which the disk
+  /// falls from 1 to 0 inside its radius (at most the radius). A hard edge
+  /// (0) rings: it spreads every point of the picture into rings.
+  double edge = 4.0;
+  /// Also move the disk's centre to the zero frequency, removing the
+  /// carrier: the samples are multiplied by exp(-i 2 pi (fx x + fy y) / n),
+  /// x and y in samples from the centre (n - 1) / 2 as the reference wave
+  /// counts them. Reconstructed with the angle 0, the predicted carrier so
+  /// removed gives what the uncentred filter gives with the angle.
+  bool center = false;
+};
+
+/// A filter as found on one hologram, which applySideband applies
+/// unchanged to others.
+struct Sideband {
+  Frequency centre;
+  double radius = 0.0;
+  double edge = 0.0;
+  bool center = false;
+  /// How clearly the disk stands out of the spectrum: the mean magnitude
+  /// inside it over the mean magnitude inside the same disk turned by a
+  /// quarter turn about the zero frequency. An off-axis order lies on one
+  /// line through the zero frequency (its twin opposite), with little
+  /// across it; the spectrum of an in-line hologram, zero order and both
+  /// orders alike, spreads round the zero frequency in every direction, so
+  /// that whatever a search finds there has its like a quarter turn away.
+  /// A peak over the median of its own surroundings cannot tell the two
+  /// apart: the local-mean subtraction damps the lowest frequencies, so an
+  /// in-line spectrum has a true local peak just outside the zero order.
+  double contrast = 0.0;
+};
+
+/// Below this contrast the chosen centre does not stand out. Measured on
+/// simulated 256 x 256 holograms of targets, sharp and smoothed: 0.95 to
+/// 1.06 in line, 11 to 36 off axis. Rough objects whose light fills the
+/// whole spectrum (each order overlapping the others) give 0.9 to 10.
+inline constexpr double kSidebandContrastThreshold = 3.0;
+
+/// A filtered hologram, the filter, or why the request cannot be met.
+struct SidebandResult {
+  /// Complex; empty when there is a problem. Its sum is the unfiltered
+  /// hologram's, so the reference wave, and with it the scale of every
+  /// output, stays what it was without the filter.
+  PreparedHologram hologram;
+  Sideband sideband;
+  std::string problem;  ///< one sentence for the user; empty on success
+};
+
+/// Finds the filter the request describes on the prepared hologram and
+/// applies it. optics gives the wavelength, angle and pitch for the
+/// predicted carrier (the first parameter set's).
+SidebandResult filterSideband(const PreparedHologram& hologram,
+                              const SidebandRequest& request,
+                              const Optics& optics);
+
+/// The hologram filtered by a filter found before: the same disk, edge and
+/// centring whatever this hologram's spectrum holds, so that the two
+/// reconstructions of interferometry stay comparable.
+PreparedHologram applySideband(const PreparedHologram& hologram,
+                               const Sideband& sideband);
+
+/// Bytes filterSideband or applySideband hold at once besides their input:
+/// the complex result, which holds the spectrum while it is filtered.
+std::size_t sidebandBytes(int n);
