@@ -19,6 +19,7 @@ class ExperimentListener : public Vantor::IExperimentListener {
   void onError(const std::string& message) override;
   void onRunDirectory(const std::string& directory) override;
   void onNote(const std::string& text) override;
+  void onWarning(const std::string& text) override;
 };
 
 /// Forwards every report to another listener and counts the errors, so that
@@ -36,6 +37,7 @@ class ErrorCountingListener : public Vantor::IExperimentListener {
   void onError(const std::string& message) override;
   void onRunDirectory(const std::string& directory) override;
   void onNote(const std::string& text) override;
+  void onWarning(const std::string& text) override;
 
   /// Number of onError reports so far.
   int errors() const { return errors_; }

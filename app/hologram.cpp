@@ -4,6 +4,7 @@
 #include "images.h"
 #include "listener.h"
 #include "memory.h"
+#include "steps.h"
 
 void Experiment::loadHologram(Vantor::IExperimentListener* listener,
                               const std::string& path, RealField& samples,
@@ -12,7 +13,9 @@ void Experiment::loadHologram(Vantor::IExperimentListener* listener,
   PictureFile file;
   // Linux overcommits: a hologram that is allocated but does not fit gets
   // the process killed when its pages are first written, so ask first.
-  const FitsInMemory fits = [this](int n) { return runFitsInMemory(*this, n); };
+  const FitsInMemory fits = [this](int n) {
+    return stepsThatFit(hologramBytes(*this, n), stepBytes(*this, n), 1) == 1;
+  };
   const bool clipped = preferredSize != 0;
   if (clipped) size = preferredSize;
   const bool loaded =

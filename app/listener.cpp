@@ -93,6 +93,10 @@ void ExperimentListener::onNote(const std::string& text) {
   std::cout << text << std::endl;
 }
 
+void ExperimentListener::onWarning(const std::string& text) {
+  std::cerr << "Warning: " << text << std::endl;
+}
+
 void ErrorCountingListener::onStart(const std::string& path,
                                     const std::tm* startTime, int type,
                                     int method) {
@@ -120,4 +124,8 @@ void ErrorCountingListener::onRunDirectory(const std::string& directory) {
 
 void ErrorCountingListener::onNote(const std::string& text) {
   if (inner_) inner_->onNote(text);
+}
+
+void ErrorCountingListener::onWarning(const std::string& text) {
+  if (inner_) inner_->onWarning(text);
 }

@@ -25,6 +25,9 @@ class IExperimentListener {
   /// Something the user should know that is no failure: how the run
   /// adapted itself (fewer threads than asked, say).
   virtual void onNote(const std::string& /*text*/) {}
+  /// Something the user should look at that stops nothing and is no
+  /// failure (a set closer than its method samples correctly, say).
+  virtual void onWarning(const std::string& /*text*/) {}
 };
 
 }  // namespace Vantor

@@ -16,6 +16,7 @@
 #include "focus_search.h"
 #include "listener.h"
 #include "memory.h"
+#include "preparation.h"
 #include "step_loop.h"
 #include "sweep.h"
 
@@ -63,25 +64,6 @@ bool sameFile(const std::string& a, const std::string& b) {
   return a == b || fs::equivalent(a, b, error);
 }
 
-/// Loads the hologram(s), or reports why the run cannot go on and returns
-/// false. A step never sees a hologram that is missing or of another size.
-bool loadHolograms(const Experiment& experiment,
-                   Vantor::IExperimentListener* listener,
-                   RunHolograms& holograms) {
-  experiment.loadHologram(listener, experiment.hologramPath, holograms.first,
-                          holograms.n, holograms.firstFile);
-  if (!holograms.first) return false;
-  if (experiment.type != ExperimentType::DHI) return true;
-  experiment.loadHologram(listener, experiment.hologramPath2, holograms.second,
-                          holograms.n, holograms.secondFile);
-  if (!holograms.second) return false;
-  if (holograms.first.size() != holograms.second.size()) {
-    report(listener, "The holograms must have the same size");
-    return false;
-  }
-  return true;
-}
-
 /// The cores this process may run on.
 int availableCores() {
   cpu_set_t set;
@@ -102,7 +84,8 @@ std::vector<StepFields> allocateThreads(const Experiment& experiment,
   if (static_cast<std::size_t>(wanted) > sets) {
     wanted = static_cast<int>(std::max<std::size_t>(sets, 1));
   }
-  const int fit = std::max(1, stepsThatFit(experiment, n, wanted));
+  const int fit = std::max(1, stepsThatFit(hologramBytes(experiment, n),
+                                           stepBytes(experiment, n), wanted));
   std::vector<StepFields> fields;
   for (int i = 0; i < fit; ++i) {
     StepFields own = allocateStepFields(experiment, n);
@@ -346,7 +329,7 @@ void Experiment::run(const std::string& path,
   totalTimer.reset();
   totalTimer.start();
   RunHolograms holograms;
-  if (!loadHolograms(*this, listener, holograms)) return;
+  if (!prepareHolograms(*this, listener, holograms)) return;
   // Archived before the first step, from the very bytes the run decoded:
   // replacing an input during the run cannot falsify the record. Writing
   // the archive is not run time. Of a sweep split into shards, the first
@@ -358,6 +341,7 @@ void Experiment::run(const std::string& path,
   totalTimer.start();
 
   const std::vector<std::size_t> sets = setsToRun(*this, options);
+  warnOfUndersampling(*this, listener, sets, holograms.n);
   std::vector<StepFields> fields = allocateThreads(
       *this, listener, holograms.n, options.threads, sets.size());
   if (fields.empty()) return;

@@ -130,16 +130,6 @@ SweepOutcome runOnWorkers(const Experiment& experiment,
 
 }  // namespace
 
-StepFields allocateStepFields(const Experiment& experiment, int n) {
-  StepFields fields;
-  const int count = experiment.type == ExperimentType::DHI ? 3 : 2;
-  for (int i = 0; i < count; ++i) {
-    fields.work.push_back(RealField::tryCreate(n));
-    if (!fields.work.back()) return {};
-  }
-  return fields;
-}
-
 std::optional<FocusFigures> runStep(const Experiment& experiment,
                                     Vantor::IExperimentListener* listener,
                                     const RunHolograms& holograms,
@@ -153,31 +143,25 @@ std::optional<FocusFigures> runStep(const Experiment& experiment,
     return std::nullopt;
   }
   const auto i = static_cast<int>(index);
-  std::vector<RealField>& work = fields.work;
   try {
     if (experiment.type == ExperimentType::DHI) {
-      experiment.dhiStep(listener, i, holograms.first.rows(),
-                         holograms.second.rows(), holograms.n, work[0].rows(),
-                         work[1].rows(), work[2].rows(), parameters,
-                         experiment.output, directory);
+      experiment.dhiStep(listener, i, holograms, fields, parameters, directory);
     } else {
-      experiment.reconstructionStep(listener, i, holograms.first.rows(),
-                                    holograms.n, work[0].rows(), work[1].rows(),
-                                    parameters, experiment.output, directory);
+      experiment.reconstructionStep(listener, i, holograms, fields, parameters,
+                                    directory);
     }
   } catch (...) {
     report(listener, setName + describeCurrentFailure());
     return std::nullopt;
   }
   if (!experiment.focus.enabled) return std::nullopt;
-  return measureFocus(experiment.focus, work[0].rows(), holograms.n);
+  return measureFocus(experiment.focus, fields.work[0].rows(), holograms.n);
 }
 
 FocusFigures focusAt(const Experiment& experiment,
                      const RunHolograms& holograms, StepFields& fields,
                      const ParameterSet& set) {
-  reconstructIntensity(experiment.method, holograms.first.rows(), holograms.n,
-                       fields.work[0].rows(), fields.work[1].rows(), set);
+  reconstructFirstIntensity(experiment, holograms, fields, set);
   return measureFocus(experiment.focus, fields.work[0].rows(), holograms.n);
 }
 

@@ -8,30 +8,11 @@
 #include "experiment.h"
 #include "field.h"
 #include "focus.h"
+#include "steps.h"
 
 namespace Vantor {
 class IExperimentListener;
 }
-
-/// The holograms of one run, and their files exactly as they were read.
-struct RunHolograms {
-  RealField first;
-  RealField second;  ///< interferometry only
-  int n = 0;
-  std::string firstFile;
-  std::string secondFile;
-};
-
-/// The work arrays one step fills: two for a reconstruction (intensity,
-/// phase), three for interferometry (both intensities, the phase
-/// difference).
-struct StepFields {
-  std::vector<RealField> work;
-};
-
-/// Allocates the work arrays of one step for experiment at edge n; empty
-/// when memory runs out.
-StepFields allocateStepFields(const Experiment& experiment, int n);
 
 /// Reconstructs parameter set index into fields and writes its pictures
 /// into directory, reporting through listener. A set whose values the

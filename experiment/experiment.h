@@ -10,6 +10,9 @@
 #include "results.h"
 #include "timer.h"
 
+struct RunHolograms;
+struct StepFields;
+
 namespace Vantor {
 class IExperimentListener;
 }
@@ -102,20 +105,18 @@ class Experiment {
                     const std::string& path, RealField& samples, int& size,
                     std::string& bytes) const;
 
-  /// Reconstructs one parameter set and writes its intensity picture.
+  /// Reconstructs one parameter set into fields and writes its intensity
+  /// picture, and the measurement data <Data> asks for.
   void reconstructionStep(Vantor::IExperimentListener* listener, int index,
-                          const double* const* hologram, int n,
-                          double* const* intensity, double* const* phaseTangent,
+                          const RunHolograms& holograms, StepFields& fields,
                           const ParameterSet& parameters,
-                          const OutputOptions& options,
                           const std::string& directory) const;
 
   /// Reconstructs both holograms of one parameter set and writes the two
-  /// intensity pictures and the interference phase picture.
+  /// intensity pictures and the interference phase picture, and the
+  /// measurement data <Data> asks for.
   void dhiStep(Vantor::IExperimentListener* listener, int index,
-               const double* const* hologram1, const double* const* hologram2,
-               int n, double* const* intensity1, double* const* intensity2,
-               double* const* phaseDifference, const ParameterSet& parameters,
-               const OutputOptions& options,
+               const RunHolograms& holograms, StepFields& fields,
+               const ParameterSet& parameters,
                const std::string& directory) const;
 };

@@ -2,10 +2,9 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <limits>
 #include <string>
-
-#include "reconstruction.h"
 
 namespace {
 
@@ -21,34 +20,18 @@ std::size_t saturatingTimes(std::size_t a, std::size_t factor) {
 
 }  // namespace
 
-std::size_t hologramMemoryBytes(const Experiment& experiment, int n) {
-  const bool dhi = experiment.type == ExperimentType::DHI;
-  return saturatingTimes(RealField::bytesFor(n), dhi ? 2 : 1);
+std::size_t saturatingSum(std::initializer_list<std::size_t> parts) {
+  std::size_t total = 0;
+  for (const std::size_t part : parts) total = saturatingAdd(total, part);
+  return total;
 }
 
-std::size_t stepMemoryBytes(const Experiment& experiment, int n) {
-  const bool dhi = experiment.type == ExperimentType::DHI;
-  const bool convolution =
-      experiment.method == ReconstructionMethod::Convolution;
-  const std::size_t workArrays =
-      saturatingTimes(RealField::bytesFor(n), dhi ? 3 : 2);
-  return saturatingAdd(workArrays,
-                       reconstructionScratchBytes(n, convolution, dhi));
-}
-
-std::size_t runMemoryBytes(const Experiment& experiment, int n) {
-  return saturatingAdd(hologramMemoryBytes(experiment, n),
-                       stepMemoryBytes(experiment, n));
-}
-
-int stepsThatFit(const Experiment& experiment, int n, int wanted) {
+int stepsThatFit(std::size_t fixed, std::size_t perStep, int wanted) {
   const std::optional<std::size_t> available = availableMemoryBytes();
   if (!available) return wanted;
-  const std::size_t holograms = hologramMemoryBytes(experiment, n);
-  const std::size_t step = stepMemoryBytes(experiment, n);
-  if (holograms >= *available) return 0;
-  if (step == 0) return wanted;
-  const std::size_t fit = (*available - holograms) / step;
+  if (fixed >= *available) return 0;
+  if (perStep == 0) return wanted;
+  const std::size_t fit = (*available - fixed) / perStep;
   return fit < static_cast<std::size_t>(wanted) ? static_cast<int>(fit)
                                                 : wanted;
 }
@@ -65,9 +48,4 @@ std::optional<std::size_t> availableMemoryBytes() {
     return saturatingTimes(static_cast<std::size_t>(kibibytes), 1024);
   }
   return std::nullopt;
-}
-
-bool runFitsInMemory(const Experiment& experiment, int n) {
-  const std::optional<std::size_t> available = availableMemoryBytes();
-  return !available || runMemoryBytes(experiment, n) <= *available;
 }

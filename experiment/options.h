@@ -52,7 +52,6 @@ struct FocusOptions {
   bool refine = false;
 };
 
-
 /// The metric's name in the file ("NormalizedVariance").
 const char* focusMetricName(FocusMetric metric);
 

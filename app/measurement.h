@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+#include "experiment.h"
+#include "steps.h"
+
+namespace Vantor {
+class IExperimentListener;
+}
+
+// Measurement data: what <Data> asks for of a set, as 32-bit float TIFFs
+// beside its pictures, each with the record ImageJ reads (pixel size and
+// unit) and our own key=value lines.
+
+/// The length unit of the experiment's numbers as ImageJ names it, inferred
+/// from the wavelength: "m" for [3e-8, 3e-5), "mm" for [3e-5, 3e-2),
+/// "micron" for [0.03, 30), "nm" for [30, 30000); empty otherwise.
+std::string lengthUnit(double wavelength);
+
+/// Distance between the output's pixel centres, with its sign: Fresnel
+/// wavelength * z / (n * pitch), negative for a negative z; the other
+/// methods the camera's pitch.
+double outputPitch(ReconstructionMethod method, const ParameterSet& set, int n);
+
+/// Writes the TIFFs of one set (base "dir/result_07"), from the step's
+/// fields as the step left them; every file that cannot be written is
+/// reported, naming it and the reason.
+void writeMeasurements(const Experiment& experiment,
+                       Vantor::IExperimentListener* listener, int index,
+                       const ParameterSet& set, StepFields& fields, int n,
+                       const std::string& base);
