@@ -12,6 +12,7 @@
 #include "reconstruction.h"
 #include "simulation.h"
 #include "support.h"
+#include "unwrap.h"
 
 namespace {
 
@@ -238,6 +239,49 @@ TEST(SlowPhysics, ReconstructionFocusesAtTheDistanceAndShowsTheDeformation) {
     ASSERT_GT(count, 1000);
     EXPECT_LT(error / count, test.meanError);
     EXPECT_LT(std::abs(bias / count), 0.1);
+  }
+}
+
+// A deformation of several turns (peak 12 rad) over a solid object:
+// unwrapped, the interference phase is the bump itself up to one constant,
+// mean |error| over the object below 0.3 rad, where the wrapped phase is
+// off by whole turns; without deformation it is 0 within the noise.
+TEST(SlowPhysics, UnwrappedInterferencePhaseIsTheDeformation) {
+  RealField object(kN);
+  for (int r = 3 * kN / 8; r < 5 * kN / 8; ++r) {
+    for (int c = 3 * kN / 8; c < 5 * kN / 8; ++c) object[r][c] = 1.0;
+  }
+  for (const bool convolution : {true, false}) {
+    for (const double deform : {12.0, 0.0}) {
+      SCOPED_TRACE(testing::Message() << convolution << " " << deform);
+      const Recording recording{kN, kWavelength, kPitch, 8e-3, 0.05};
+      const Holograms pictures =
+          simulate(object.rows(), {recording, false, 1, 2.0, true, deform});
+      const RealField difference =
+          reconstruct(pictures, convolution, 8e-3).second;
+      RealField unwrapped(kN);
+      ASSERT_EQ(unwrapPhase(difference.rows(), kN, unwrapped.rows()), "");
+      const RealField bump =
+          asSeenAt(phaseBump(object.rows(), kN, deform), convolution, 8e-3);
+      const RealField mask = asSeenAt(object, convolution, 8e-3);
+      std::vector<double> errors, wrapped;
+      for (int i = 0; i < kN * kN; ++i) {
+        const int r = i / kN, c = i % kN;
+        if (mask[r][c] == 0.0) continue;
+        errors.push_back(unwrapped[r][c] - bump[r][c]);
+        wrapped.push_back(difference[r][c] - bump[r][c]);
+      }
+      const auto meanAbsoluteAboutMean = [](const std::vector<double>& e) {
+        double mean = 0.0, deviation = 0.0;
+        for (const double x : e) mean += x / static_cast<double>(e.size());
+        for (const double x : e) deviation += std::abs(x - mean);
+        return deviation / static_cast<double>(e.size());
+      };
+      EXPECT_LT(meanAbsoluteAboutMean(errors), 0.3);
+      if (deform > 0) {
+        EXPECT_GT(meanAbsoluteAboutMean(wrapped), 1.0);
+      }
+    }
   }
 }
 
