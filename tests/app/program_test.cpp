@@ -286,6 +286,80 @@ TEST(Program, ShardsOfOneSweepOnlyAndEachOnce) {
             "(see holorecon --help)\n");
 }
 
+// What the optional elements add leaves every picture as it was: float
+// TIFFs beside them with their record, a warning for sets closer than the
+// method samples correctly, and the sideband filter's line.
+TEST(Program, MeasurementDataAndWarningsAddToTheRunAndChangeNoPicture) {
+  const ScratchDir dir;
+  writeNoise(dir, "holo.png", 32, 1);
+  writeNoise(dir, "two.png", 32, 2);
+  for (const std::string type : {"Reconstruction", "DHI"}) {
+    SCOPED_TRACE(type);
+    ExperimentText experiment;
+    experiment.type = type;
+    experiment.method = "Convolution";
+    experiment.hologram2 = "two.png";
+    // z_c = 32 pitch^2 / wavelength = 0.000716: set 1 lies below it.
+    experiment.zDistance =
+        R"(<Range minVal="0.0001" maxVal="0.0501" step="0.05"/>)";
+    dir.write("plain.xml", experiment.xml());
+    experiment.extra =
+        R"(<Data amplitude="yes" phase="1" intensity="TRUE" unwrap="true"/>)";
+    dir.write("data.xml", experiment.xml());
+    const RunOutcome plain = holorecon(dir, "plain.xml");
+    const RunOutcome data = holorecon(dir, "data.xml");
+    ASSERT_EQ(data.status, 0) << data.err;
+    EXPECT_EQ(data.err, plain.err);
+    EXPECT_EQ(data.err,
+              "Warning: 1 set, set 0 (z = 0.0001), is closer than the distance "
+              "from which the Convolution method samples its impulse response "
+              "correctly (0.000716 for set 0); the AngularSpectrum method "
+              "suits it\n");
+    const fs::path run = data.runDirectories.at(0);
+    EXPECT_EQ(pictures(run), pictures(plain.runDirectories.at(0)));
+    Names tiffs;
+    for (const std::string& name : fileNames(run)) {
+      if (name.ends_with(".tif")) tiffs.insert(name);
+    }
+    EXPECT_EQ(
+        tiffs,
+        type == "DHI"
+            ? (Names{"result_01_amplitude1.tif", "result_01_amplitude2.tif",
+                     "result_01_intensity1.tif", "result_01_intensity2.tif",
+                     "result_01_phase1.tif", "result_01_phase2.tif",
+                     "result_01_phaseDiff.tif",
+                     "result_01_phaseDiffUnwrapped.tif",
+                     "result_00_amplitude1.tif", "result_00_amplitude2.tif",
+                     "result_00_intensity1.tif", "result_00_intensity2.tif",
+                     "result_00_phase1.tif", "result_00_phase2.tif",
+                     "result_00_phaseDiff.tif",
+                     "result_00_phaseDiffUnwrapped.tif"})
+            : (Names{"result_00_amplitude.tif", "result_00_intensity.tif",
+                     "result_00_phase.tif", "result_00_phaseUnwrapped.tif",
+                     "result_01_amplitude.tif", "result_01_intensity.tif",
+                     "result_01_phase.tif", "result_01_phaseUnwrapped.tif"}));
+    const std::string phase = readFile(
+        run / (type == "DHI" ? "result_01_phase1.tif" : "result_01_phase.tif"));
+    EXPECT_NE(phase.find("ImageJ=1.53t\nunit=m\nvunit=rad\nquantity=phase\n"
+                         "set=1\nwavelength=5.32e-07\nangle=0.02\n"
+                         "zDistance=0.0501\nccdPixelDistance=3.45e-06\n"
+                         "method=Convolution\nkind=" +
+                         type + "\noutputPitch=3.45e-06\n"),
+              std::string::npos);
+  }
+  // In line (angle 0 over noise), the filter's centre cannot stand out.
+  ExperimentText filtered;
+  filtered.extra = R"(<Filter type="Sideband"/>)";
+  dir.write("filter.xml", filtered.xml());
+  const RunOutcome outcome = holorecon(dir, "filter.xml");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(lines(outcome.out)[2].rfind("Sideband filter: centre fx = ", 0),
+            0u);
+  EXPECT_NE(outcome.err.find("does not stand out from its surroundings"),
+            std::string::npos)
+      << outcome.err;
+}
+
 /// A PNG chunk with the CRC its decoder checks.
 std::string pngChunk(const std::string& type, const std::string& data) {
   const auto be32 = [](std::uint32_t v) {
