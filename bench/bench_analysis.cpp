@@ -93,8 +93,9 @@ void Fresnel(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   RealField hologram = speckle(n), intensity(n), phase(n);
   for (auto _ : state) {
-    reconstructFresnel(hologram.rows(), n, intensity.rows(), phase.rows(),
-                       532e-9, 0.02, 0.1, 3.45e-6);
+    reconstruct(Method::fresnel, prepareHologram(hologram.rows(), n),
+                {532e-9, 0.02, 0.1, 3.45e-6},
+                {intensity.rows(), phase.rows(), PhaseOutput::tangent});
     benchmark::DoNotOptimize(intensity[0][0]);
   }
 }

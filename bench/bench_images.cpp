@@ -112,10 +112,11 @@ ResultPicture reconstruction() {
   const RealField hologram = simulate(object.rows(), simulation).first;
   const Recording& r = simulation.recording;
   RealField intensity(kPictureEdge);
-  RealField tangent(kPictureEdge);
-  reconstructConvolution(hologram.rows(), kPictureEdge, intensity.rows(),
-                         tangent.rows(), r.wavelength, r.angle, r.distance,
-                         r.pitch);
+  ReconstructionOutputs outputs;
+  outputs.intensity = intensity.rows();
+  reconstruct(Method::convolution,
+              prepareHologram(hologram.rows(), kPictureEdge),
+              {r.wavelength, r.angle, r.distance, r.pitch}, outputs);
   return {std::move(intensity), OutputOptions{true, 1.0}};
 }
 

@@ -78,7 +78,9 @@ void Fft2dLiteral(benchmark::State& state) {
 
 void Fresnel(benchmark::State& state) {
   reconstructionBench(state, [](auto h, int n, auto i, auto t) {
-    reconstructFresnel(h, n, i, t, kWavelength, kAngle, kDistance, kPitch);
+    reconstruct(Method::fresnel, prepareHologram(h, n),
+                {kWavelength, kAngle, kDistance, kPitch},
+                {i, t, PhaseOutput::tangent});
   });
 }
 void FresnelLiteral(benchmark::State& state) {
@@ -88,7 +90,9 @@ void FresnelLiteral(benchmark::State& state) {
 }
 void Convolution(benchmark::State& state) {
   reconstructionBench(state, [](auto h, int n, auto i, auto t) {
-    reconstructConvolution(h, n, i, t, kWavelength, kAngle, kDistance, kPitch);
+    reconstruct(Method::convolution, prepareHologram(h, n),
+                {kWavelength, kAngle, kDistance, kPitch},
+                {i, t, PhaseOutput::tangent});
   });
 }
 void ConvolutionLiteral(benchmark::State& state) {

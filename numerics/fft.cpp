@@ -243,19 +243,6 @@ void fft2dThrough(Complex* const* field, int n, bool forward,
   transformField(pass, field, false, source, sink);
 }
 
-void fftShift2d(Complex* const* field, int n, int rowShift, int columnShift) {
-  std::vector<Complex> line(index(n));
-  for (int r = 0; r < n; ++r) {
-    for (int c = 0; c < n; ++c)
-      line[index((columnShift + c) % n)] = field[r][c];
-    for (int c = 0; c < n; ++c) field[r][c] = line[index(c)];
-  }
-  for (int c = 0; c < n; ++c) {
-    for (int r = 0; r < n; ++r) line[index((rowShift + r) % n)] = field[r][c];
-    for (int r = 0; r < n; ++r) field[r][c] = line[index(r)];
-  }
-}
-
 namespace {
 
 // Sum of the in-field samples of the 3 x 3 neighbourhood of (r, c), rows
@@ -334,13 +321,4 @@ std::vector<Complex> referenceWaveRows(int n, double angle, double wavelength,
     y += pitch;
   }
   return rows;
-}
-
-void fillReferenceWave(int n, Complex* const* field, double angle,
-                       double wavelength, double amplitude, double pitch) {
-  const std::vector<Complex> rows =
-      referenceWaveRows(n, angle, wavelength, amplitude, pitch);
-  for (int r = 0; r < n; ++r) {
-    for (int c = 0; c < n; ++c) field[r][c] = rows[index(r)];
-  }
 }

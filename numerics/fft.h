@@ -20,10 +20,6 @@ void fft2d(Complex* const* field, int n, bool forward);
 /// results are those of fft2d to the last bit.
 void fft2dMirrored(Complex* const* field, int n);
 
-/// Circular shift: sample (r, c) moves to ((r + rowShift) mod n,
-/// (c + columnShift) mod n). Both shifts are non-negative.
-void fftShift2d(Complex* const* field, int n, int rowShift, int columnShift);
-
 /// High-pass filter: each sample minus the sum of its in-field 3 x 3
 /// neighbourhood over 9. Returns the sum of the filtered samples.
 double subtractLocalMean(const double* const* hologram, int n,
@@ -31,11 +27,6 @@ double subtractLocalMean(const double* const* hologram, int n,
 
 /// Reference-wave amplitude sqrt(sum / n^2) from subtractLocalMean's sum.
 double referenceAmplitude(double sum, int n);
-
-/// Tilted plane reference wave a_R exp(-i (2 pi / lambda) sin(angle) y_r),
-/// constant along each row.
-void fillReferenceWave(int n, Complex* const* field, double angle,
-                       double wavelength, double amplitude, double pitch);
 
 /// The value of each row of that reference wave, rows 0 to n - 1 (the wave is
 /// constant along a row).

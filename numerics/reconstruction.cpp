@@ -234,7 +234,6 @@ struct FresnelInput {
 struct Scratch {
   ComplexField work;
   ComplexField kernel;  // Convolution only
-  RealField filtered;   // holograms that come unprepared only
   RealField phase;      // interferometry only: the first hologram's phases
   std::vector<Complex> transfer;  // angular spectrum only
 
@@ -522,25 +521,8 @@ Runner runnerOf(Method method) {
   return runFresnel;
 }
 
-// Prepares the hologram into this thread's scratch field.
-Samples prepareInScratch(const double* const* hologram, int n) {
-  RealField& filtered = Scratch::ensure(Scratch::of(n).filtered, n);
-  const double sum = subtractLocalMean(hologram, n, filtered.rows());
-  return {filtered.rows(), nullptr, sum};
-}
-
 Samples samplesOf(const PreparedHologram& hologram) {
   return {hologram.real.rows(), hologram.complex.rows(), hologram.sum};
-}
-
-void runUnprepared(Method method, const double* const* hologram, int n,
-                   double* const* intensity, double* const* phase,
-                   PhaseOutput kind, const Optics& optics) {
-  ReconstructionOutputs outputs;
-  outputs.intensity = intensity;
-  outputs.phase = phase;
-  outputs.phaseKind = kind;
-  runnerOf(method)(prepareInScratch(hologram, n), n, outputs, optics);
 }
 
 // Interferometry: reconstruct(k, outputs) reconstructs hologram k (0 or 1)
@@ -614,63 +596,12 @@ double samplingDistance(int n, double pitch, double wavelength) {
   return n * pitch * pitch / wavelength;
 }
 
-void reconstructFresnel(const double* const* hologram, int n,
-                        double* const* intensity, double* const* phase,
-                        PhaseOutput kind, double wavelength, double angle,
-                        double zDistance, double ccdPixelDistance) {
-  runUnprepared(Method::fresnel, hologram, n, intensity, phase, kind,
-                {wavelength, angle, zDistance, ccdPixelDistance});
-}
-
-void reconstructFresnel(const double* const* hologram, int n,
-                        double* const* intensity, double* const* phaseTangent,
-                        double wavelength, double angle, double zDistance,
-                        double ccdPixelDistance) {
-  runUnprepared(Method::fresnel, hologram, n, intensity, phaseTangent,
-                PhaseOutput::tangent,
-                {wavelength, angle, zDistance, ccdPixelDistance});
-}
-
-void reconstructConvolution(const double* const* hologram, int n,
-                            double* const* intensity, double* const* phase,
-                            PhaseOutput kind, double wavelength, double angle,
-                            double zDistance, double ccdPixelDistance) {
-  runUnprepared(Method::convolution, hologram, n, intensity, phase, kind,
-                {wavelength, angle, zDistance, ccdPixelDistance});
-}
-
-void reconstructConvolution(const double* const* hologram, int n,
-                            double* const* intensity,
-                            double* const* phaseTangent, double wavelength,
-                            double angle, double zDistance,
-                            double ccdPixelDistance) {
-  runUnprepared(Method::convolution, hologram, n, intensity, phaseTangent,
-                PhaseOutput::tangent,
-                {wavelength, angle, zDistance, ccdPixelDistance});
-}
-
 double interferencePhase(double phase1, double phase2) {
   double d = phase1 - phase2;
   if (d < 0.0) d += kTwoPi;
   // A tiny negative difference rounds up to 2 pi itself, which is 0.
   if (d >= kTwoPi) d = 0.0;
   return d;
-}
-
-void reconstructDhi(bool convolution, const double* const* hologram1,
-                    const double* const* hologram2, int n,
-                    double* const* intensity1, double* const* intensity2,
-                    double* const* phaseDifference, double wavelength,
-                    double angle, double zDistance, double ccdPixelDistance) {
-  const Method method = convolution ? Method::convolution : Method::fresnel;
-  const double* const* holograms[] = {hologram1, hologram2};
-  const Optics optics{wavelength, angle, zDistance, ccdPixelDistance};
-  // Each hologram is prepared into the scratch field just before its
-  // reconstruction.
-  runDhi(n, {intensity1, intensity2, phaseDifference, nullptr, nullptr},
-         [&](int k, const ReconstructionOutputs& out) {
-           runnerOf(method)(prepareInScratch(holograms[k], n), n, out, optics);
-         });
 }
 
 std::size_t preparedHologramBytes(int n, bool filtered) {
@@ -687,13 +618,4 @@ std::size_t reconstructionScratchBytes(int n, Method method, bool dhi) {
       {ComplexField::bytesFor(n),
        method == Method::convolution ? ComplexField::bytesFor(n) : 0, transfer,
        dhi ? RealField::bytesFor(n) : 0, lineBytes(n)});
-}
-
-std::size_t reconstructionScratchBytes(int n, bool convolution, bool dhi) {
-  // A working field and the filtered hologram; Convolution adds the kernel
-  // field; interferometry keeps the first phase besides.
-  const std::size_t complexField = ComplexField::bytesFor(n);
-  const std::size_t realField = RealField::bytesFor(n);
-  return saturatingSum({complexField, realField, convolution ? complexField : 0,
-                        dhi ? realField : 0, lineBytes(n)});
 }

@@ -150,33 +150,21 @@ TEST(Fft2d, NonFiniteDataFailsWithTheTextOfTheDirection) {
   }
 }
 
-// Sample (r, c) moves to ((r + row shift) mod n, (c + column shift) mod n).
-// Cases: n, row and column shift, from row, column, to row, column.
-TEST(FftShift2d, KnownMoves) {
-  const int moves[][7] = {{1, 0, 0, 0, 0, 0, 0}, {4, 2, 2, 0, 0, 2, 2},
-                          {4, 2, 2, 3, 1, 1, 3}, {5, 2, 2, 0, 0, 2, 2},
-                          {5, 2, 2, 3, 3, 0, 0}, {5, 0, 3, 1, 4, 1, 2},
-                          {6, 1, 4, 5, 1, 0, 5}};
-  for (const auto& s : moves) {
-    ComplexField f(s[0]);
-    each(s[0], [&](int r, int c) { f[r][c] = {1.0 * r, 1.0 * c}; });
-    fftShift2d(f.rows(), s[0], s[1], s[2]);
-    EXPECT_TRUE(f[s[5]][s[6]].re == s[3] && f[s[5]][s[6]].im == s[4]) << s[0];
-  }
-}
-
 using Reconstruct = void (*)(const double* const*, int, double* const*,
                              double* const*, PhaseOutput, double, double,
                              double, double);
-// The angular spectrum in the shape of the hologram-taking functions.
-void angularSpectrum(const double* const* h, int n, double* const* intensity,
-                     double* const* phase, PhaseOutput kind, double wavelength,
-                     double angle, double z, double pitch) {
-  reconstruct(Method::angularSpectrum, prepareHologram(h, n),
-              {wavelength, angle, z, pitch}, {intensity, phase, kind});
+// A method in the shape of the plain transcription: the hologram prepared,
+// then reconstructed.
+template <Method method>
+void prepared(const double* const* h, int n, double* const* intensity,
+              double* const* phase, PhaseOutput kind, double wavelength,
+              double angle, double z, double pitch) {
+  reconstruct(method, prepareHologram(h, n), {wavelength, angle, z, pitch},
+              {intensity, phase, kind});
 }
-const Reconstruct kFast[] = {reconstructFresnel, reconstructConvolution,
-                             angularSpectrum};
+const Reconstruct kFast[] = {prepared<Method::fresnel>,
+                             prepared<Method::convolution>,
+                             prepared<Method::angularSpectrum>};
 constexpr auto kTangent = PhaseOutput::tangent, kWrapped = PhaseOutput::wrapped;
 
 // Against the plain transcription: intensities to 1e-9 of the largest
@@ -330,8 +318,10 @@ std::vector<double> outputs(int n) {
     RealField a(n), b(n), c(n);
     kind < 3 ? kFast[kind](h1.rows(), n, a.rows(), b.rows(), kWrapped, 532e-9,
                            0.02, 5e-3, 3.45e-6)
-             : reconstructDhi(kind == 4, h1.rows(), h2.rows(), n, a.rows(),
-                              b.rows(), c.rows(), 532e-9, 0.02, 5e-3, 3.45e-6);
+             : reconstructDhi(
+                   static_cast<Method>(kind - 3), prepareHologram(h1.rows(), n),
+                   prepareHologram(h2.rows(), n), {532e-9, 0.02, 5e-3, 3.45e-6},
+                   {a.rows(), b.rows(), c.rows()});
     for (const RealField* field : {&a, &b, &c})
       each(n, [&](int r, int col) { all.push_back((*field)[r][col]); });
   }

@@ -169,9 +169,11 @@ RealField asSeenAt(const RealField& field, bool convolution, double z) {
 std::pair<RealField, RealField> reconstruct(const Holograms& pictures,
                                             bool convolution, double z) {
   RealField one(kN), two(kN), difference(kN);
-  reconstructDhi(convolution, pictures.first.rows(), pictures.second.rows(), kN,
-                 one.rows(), two.rows(), difference.rows(), kWavelength, 0.05,
-                 z, kPitch);
+  reconstructDhi(convolution ? Method::convolution : Method::fresnel,
+                 prepareHologram(pictures.first.rows(), kN),
+                 prepareHologram(pictures.second.rows(), kN),
+                 {kWavelength, 0.05, z, kPitch},
+                 {one.rows(), two.rows(), difference.rows()});
   return {std::move(one), std::move(difference)};
 }
 
