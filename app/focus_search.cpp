@@ -4,15 +4,13 @@
 #include <cmath>
 #include <set>
 
+#include "shortest.h"
 namespace {
 
 /// Shortest text that reads back as exactly x; empty for a non-finite x,
 /// which a spreadsheet then shows as a missing value.
 std::string number(double x) {
-  if (!std::isfinite(x)) return {};
-  char buffer[32];
-  return std::string(buffer,
-                     std::to_chars(buffer, buffer + sizeof buffer, x).ptr);
+  return std::isfinite(x) ? shortestText(x) : std::string();
 }
 
 std::string csvLine(const std::string& index, const ParameterSet& set,

@@ -1,23 +1,16 @@
 #include "measurement.h"
 
-#include <charconv>
 #include <cmath>
 #include <numbers>
 
 #include "listener.h"
+#include "shortest.h"
 #include "tiff_writer.h"
 #include "unwrap.h"
 
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-
-/// Shortest text that reads back as exactly x.
-std::string exact(double x) {
-  char buffer[32];
-  return std::string(buffer,
-                     std::to_chars(buffer, buffer + sizeof buffer, x).ptr);
-}
 
 const char* methodName(ReconstructionMethod method) {
   switch (method) {
@@ -61,14 +54,14 @@ class SetFiles {
     record_.unit = lengthUnit(set.wavelength);
     record_.properties = {
         {"set", std::to_string(index)},
-        {"wavelength", exact(set.wavelength)},
-        {"angle", exact(set.angle)},
-        {"zDistance", exact(set.zDistance)},
-        {"ccdPixelDistance", exact(set.ccdPixelDistance)},
+        {"wavelength", shortestText(set.wavelength)},
+        {"angle", shortestText(set.angle)},
+        {"zDistance", shortestText(set.zDistance)},
+        {"ccdPixelDistance", shortestText(set.ccdPixelDistance)},
         {"method", methodName(experiment.method)},
         {"kind",
          experiment.type == ExperimentType::DHI ? "DHI" : "Reconstruction"},
-        {"outputPitch", exact(outputPitch(experiment.method, set, n))}};
+        {"outputPitch", shortestText(outputPitch(experiment.method, set, n))}};
   }
 
   /// base + suffix + ".tif" of values, quantity and value unit on record.

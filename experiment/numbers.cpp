@@ -6,11 +6,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cfloat>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+
+#include "shortest.h"
 
 namespace {
 
@@ -143,9 +144,7 @@ std::string formatParameter(double value) {
   if (readBack && std::memcmp(&*readBack, &value, sizeof value) == 0) {
     return text;
   }
-  char buffer[32];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-  return std::string(buffer, end);
+  return shortestText(value);
 }
 
 std::string formatReal(double value) {

@@ -1,9 +1,9 @@
 #include "sweep.h"
 
-#include <charconv>
 #include <cmath>
 
 #include "numbers.h"
+#include "shortest.h"
 
 RangePlan planRange(double min, double max, double step) {
   using Verdict = RangePlan::Verdict;
@@ -37,13 +37,6 @@ std::vector<double> rangeValues(double min, double max, double step,
 }
 
 namespace {
-
-// Locale-independent and as short as the value allows: "0", "-1", "nan".
-std::string shortest(double value) {
-  char buffer[32];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-  return std::string(buffer, end);
-}
 
 std::string tag(const pugi::xml_node& element) {
   return std::string("<") + element.name() + ">";
@@ -104,7 +97,7 @@ std::vector<double> readRange(const pugi::xml_node& element,
       problem =
           where + " never ends (" +
           (std::isinf(min) || std::isinf(max) ? "an infinite bound"
-                                              : "step " + shortest(step)) +
+                                              : "step " + shortestText(step)) +
           ")";
       return {};
     case RangePlan::Verdict::TooLong:
@@ -168,18 +161,18 @@ std::string parameterSetProblem(const ParameterSet& set) {
   const auto positive = [](double x) { return std::isfinite(x) && x > 0.0; };
   if (!positive(set.wavelength)) {
     return "the wavelength must be positive and finite, not " +
-           shortest(set.wavelength);
+           shortestText(set.wavelength);
   }
   if (!std::isfinite(set.angle)) {
-    return "the angle must be finite, not " + shortest(set.angle);
+    return "the angle must be finite, not " + shortestText(set.angle);
   }
   if (!std::isfinite(set.zDistance)) {
-    return "the z distance must be finite, not " + shortest(set.zDistance);
+    return "the z distance must be finite, not " + shortestText(set.zDistance);
   }
   if (set.zDistance == 0.0) return "the z distance must not be 0";
   if (!positive(set.ccdPixelDistance)) {
     return "the pixel pitch must be positive and finite, not " +
-           shortest(set.ccdPixelDistance);
+           shortestText(set.ccdPixelDistance);
   }
   return {};
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fft.h"
+#include "shortest.h"
 
 namespace {
 
@@ -19,12 +20,6 @@ std::size_t index(int i) { return static_cast<std::size_t>(i); }
 int signedFrequency(int j, int n) { return j < (n + 1) / 2 ? j : j - n; }
 
 double magnitude(Complex a) { return std::sqrt(a.re * a.re + a.im * a.im); }
-
-std::string text(double x) {
-  char buffer[32];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, x).ptr;
-  return std::string(buffer, end);
-}
 
 ComplexField spectrumOf(const PreparedHologram& hologram) {
   const int n = hologram.size();
@@ -206,10 +201,10 @@ SidebandResult filterSideband(const PreparedHologram& hologram,
     return result;
   }
   if (std::max(std::abs(centre.fx), std::abs(centre.fy)) > 0.5 * n) {
-    result.problem = "the sideband's centre (" + text(centre.fx) + ", " +
-                     text(centre.fy) +
+    result.problem = "the sideband's centre (" + shortestText(centre.fx) +
+                     ", " + shortestText(centre.fy) +
                      ") lies beyond the highest frequency of the hologram, " +
-                     text(0.5 * n) + " frequency samples";
+                     shortestText(0.5 * n) + " frequency samples";
     return result;
   }
   Sideband& sideband = result.sideband;
@@ -226,7 +221,8 @@ SidebandResult filterSideband(const PreparedHologram& hologram,
   sideband.center = request.center;
   sideband.contrast = maskSpectrum(spectrum, sideband);
   if (std::isnan(sideband.contrast)) {
-    result.problem = "the sideband's disk of radius " + text(sideband.radius) +
+    result.problem = "the sideband's disk of radius " +
+                     shortestText(sideband.radius) +
                      " holds no frequency sample";
     return result;
   }

@@ -10,6 +10,8 @@
 #include <numbers>
 #include <vector>
 
+#include "shortest.h"
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;
@@ -28,12 +30,6 @@ int turnsOf(double step) { return (step < -kPi) - (step > kPi); }
 
 double wrapStep(double step) { return step + kTwoPi * turnsOf(step); }
 
-// Shortest text that reads back as x, whatever the locale.
-std::string number(double x) {
-  char text[32];
-  return {text, std::to_chars(text, text + sizeof text, x).ptr};
-}
-
 std::string spanProblem(const double* const* wrapped, int n) {
   double low = std::numeric_limits<double>::infinity(), high = -low;
   for (int r = 0; r < n; ++r) {
@@ -45,8 +41,8 @@ std::string spanProblem(const double* const* wrapped, int n) {
     }
   }
   if (high - low <= kLargestSpan) return {};
-  return "The phase to unwrap spans more than 2 pi (from " + number(low) +
-         " to " + number(high) + "), so it is not a wrapped phase";
+  return "The phase to unwrap spans more than 2 pi (from " + shortestText(low) +
+         " to " + shortestText(high) + "), so it is not a wrapped phase";
 }
 
 // What the joining needs to know of one sample, one byte each: bits 0-1 for

@@ -18,6 +18,7 @@
 #include "failure.h"
 #include "files.h"
 #include "images.h"
+#include "shortest.h"
 #include "simulation.h"
 
 namespace {

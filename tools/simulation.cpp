@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "fft.h"
+#include "shortest.h"
 
 namespace {
 
@@ -152,7 +153,7 @@ void widenRange(const RealField& picture, double& low, double& high) {
 void appendValueList(std::string& xml, std::string_view element, double value) {
   xml += "  <";
   xml += element;
-  xml += "><Single value=\"" + formatNumber(value) + "\"/></";
+  xml += "><Single value=\"" + shortestText(value) + "\"/></";
   xml += element;
   xml += ">\n";
 }
@@ -216,7 +217,7 @@ std::string recordingProblem(const Recording& recording) {
   if (std::abs(std::sin(recording.angle)) >= limit) {
     return "the angle is too steep for the pitch: |sin(angle)| must stay "
            "below wavelength / (2 pitch) = " +
-           formatNumber(limit);
+           shortestText(limit);
   }
   return {};
 }
@@ -420,17 +421,11 @@ std::string experimentXml(const ExperimentDescription& description) {
   xml += " preferredSize=\"0\" clipType=\"Center\"/>\n";
   appendValueList(xml, "Wavelength", recording.wavelength);
   appendValueList(xml, "Angle", recording.angle);
-  xml += "  <ZDistance><Range minVal=\"" + formatNumber(sweep.min) +
-         "\" maxVal=\"" + formatNumber(sweep.max) + "\" step=\"" +
-         formatNumber(sweep.step) + "\"/></ZDistance>\n";
+  xml += "  <ZDistance><Range minVal=\"" + shortestText(sweep.min) +
+         "\" maxVal=\"" + shortestText(sweep.max) + "\" step=\"" +
+         shortestText(sweep.step) + "\"/></ZDistance>\n";
   appendValueList(xml, "CcdPixelDistance", recording.pitch);
   xml += "  <Output normalize=\"true\" brightness=\"1\"/>\n";
   xml += "</Experiment>\n";
   return xml;
-}
-
-std::string formatNumber(double x) {
-  char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, x);
-  return std::string(text, result.ptr);
 }

@@ -123,6 +123,3 @@ struct ExperimentDescription {
 
 /// The experiment file's text (XML).
 std::string experimentXml(const ExperimentDescription& description);
-
-/// Shortest text that reads back as exactly x.
-std::string formatNumber(double x);

@@ -12,6 +12,7 @@
 
 #include "images.h"
 #include "reconstruction.h"
+#include "shortest.h"
 #include "sideband.h"
 #include "simulation.h"
 #include "support.h"
@@ -137,9 +138,9 @@ TEST(SlowPhase, FollowsThePhaseObjectOnThePhysicalGrid) {
     const double z = near * kZc;
     const std::string words =
         "--size " + std::to_string(n) + " --wavelength 6.328e-7 --pitch " +
-        "6.7e-6 --distance " + formatNumber(z) + " --angle " +
-        formatNumber(kAngle) + " --phase-object phase.png --phase-scale " +
-        formatNumber(scale) + " h.png";
+        "6.7e-6 --distance " + shortestText(z) + " --angle " +
+        shortestText(kAngle) + " --phase-object phase.png --phase-scale " +
+        shortestText(scale) + " h.png";
     ASSERT_EQ(runProgram(kHolosim, words, dir.dir).status, 0);
     RealField hologram;
     int size = 0;
