@@ -85,12 +85,12 @@ std::optional<ZBracket> refinementBracket(const Experiment& experiment,
     distances.insert(set.zDistance);
   }
   if (distances.size() < 2) {
-    why = "not refined: the sweep has no z range";
+    why = "the sweep has no z range";
     return std::nullopt;
   }
   const auto at = distances.find(z);
   if (at == distances.begin() || std::next(at) == distances.end()) {
-    why = std::string("not refined: the sharpest z is the ") +
+    why = std::string("the sharpest z is the ") +
           (at == distances.begin() ? "first" : "last") +
           " of the sweep, and the focus may lie beyond it";
     return std::nullopt;

@@ -169,6 +169,46 @@ std::string consoleNumber(double value) {
   return text.str();
 }
 
+/// z refined around set, the sharpest of the sweep, by a golden-section
+/// search between its neighbours in z (the other values those of set),
+/// computing the figure only, until the bracket is below a hundredth of
+/// the z step; with the figures there. Nothing, with the reason in why,
+/// when there is no bracket or the search fails.
+std::optional<std::pair<ParameterSet, FocusFigures>> refineFocus(
+    const Experiment& experiment, const RunHolograms& holograms,
+    StepFields& fields, const ParameterSet& set, const RunOptions& options,
+    std::string& why) {
+  if (options.shard) {
+    why = "each shard sees only its own sets";
+    return std::nullopt;
+  }
+  const std::optional<ZBracket> bracket =
+      refinementBracket(experiment, set.zDistance, why);
+  if (!bracket) return std::nullopt;
+  if (bracket->below < 0.0 && bracket->above > 0.0) {
+    why = "its neighbours in z lie on both sides of 0";
+    return std::nullopt;
+  }
+  const FocusMetric metric = experiment.focus.metric;
+  ParameterSet trial = set;
+  const auto figure = [&](double z) {
+    trial.zDistance = z;
+    return metricValue(metric, focusAt(experiment, holograms, fields, trial));
+  };
+  try {
+    const SearchResult search = goldenSectionSearch(
+        figure, bracket->below, bracket->above,
+        (bracket->above - bracket->below) / 200.0,
+        metric == FocusMetric::IntegratedAmplitude ? Extreme::minimum
+                                                   : Extreme::maximum);
+    trial.zDistance = search.x;
+    return std::pair{trial, focusAt(experiment, holograms, fields, trial)};
+  } catch (...) {
+    why = describeCurrentFailure();
+    return std::nullopt;
+  }
+}
+
 /// Finds the sharpest set by the experiment's metric, refines its z when
 /// asked (the figure only, no pictures), and writes focus.csv (a shard's
 /// focus.K-of-N.csv). Returns the console line that names the sharpest
@@ -188,28 +228,12 @@ std::optional<std::string> reportFocus(
     line = "Sharpest: set " + std::to_string(sets[*best]) +
            " (z = " + consoleNumber(set.zDistance) + ") by " +
            focusMetricName(focus.metric);
-    std::string why;
-    const std::optional<ZBracket> bracket =
-        refinementBracket(experiment, set.zDistance, why);
-    if (focus.refine && options.shard) {
-      *line += "; not refined: each shard sees only its own sets";
-    } else if (focus.refine && !bracket) {
-      *line += "; " + why;
-    } else if (focus.refine) {
-      const bool largest = focus.metric != FocusMetric::IntegratedAmplitude;
-      ParameterSet trial = set;
-      const auto figure = [&](double z) {
-        trial.zDistance = z;
-        return metricValue(focus.metric,
-                           focusAt(experiment, holograms, fields, trial));
-      };
-      const SearchResult search =
-          goldenSectionSearch(figure, bracket->below, bracket->above,
-                              (bracket->above - bracket->below) / 200.0,
-                              largest ? Extreme::maximum : Extreme::minimum);
-      trial.zDistance = search.x;
-      refined.emplace(trial, focusAt(experiment, holograms, fields, trial));
-      *line += "; refined z = " + consoleNumber(search.x);
+    if (focus.refine) {
+      std::string why;
+      refined = refineFocus(experiment, holograms, fields, set, options, why);
+      *line += refined
+                   ? "; refined z = " + consoleNumber(refined->first.zDistance)
+                   : "; not refined: " + why;
     }
   }
   const std::string file =
@@ -280,6 +304,62 @@ std::optional<fs::path> archivePath(const fs::path& directory,
   return directory / name;
 }
 
+/// The run from the holograms to results.xml: load and prepare them,
+/// archive the inputs, step through the sets, find focus, write the
+/// results and finish.
+void sweep(Experiment& experiment, Vantor::IExperimentListener* listener,
+           const std::string& path, const RunOptions& options,
+           const std::string& directory) {
+  experiment.totalTimer.reset();
+  experiment.totalTimer.start();
+  RunHolograms holograms;
+  if (!prepareHolograms(experiment, listener, holograms)) return;
+  // Archived before the first step, from the very bytes the run decoded:
+  // replacing an input during the run cannot falsify the record. Writing
+  // the archive is not run time. Of a sweep split into shards, the first
+  // archives.
+  experiment.totalTimer.stop();
+  if (!options.shard || options.shard->number == 1) {
+    archiveInputs(experiment, listener, path, holograms, directory);
+  }
+  experiment.totalTimer.start();
+
+  const std::vector<std::size_t> sets = setsToRun(experiment, options);
+  warnOfUndersampling(experiment, listener, sets, holograms.n);
+  std::vector<StepFields> fields = allocateThreads(
+      experiment, listener, holograms.n, options.threads, sets.size());
+  if (fields.empty()) return;
+  const SweepOutcome outcome =
+      runSteps(experiment, listener, holograms, fields, sets, directory);
+  // A shard may hold no set at all (more shards than sets).
+  const double average =
+      sets.empty() ? 0.0
+                   : outcome.stepTimeSum / static_cast<double>(sets.size());
+  const std::optional<std::string> sharpest =
+      experiment.focus.enabled
+          ? reportFocus(experiment, listener, holograms, fields[0], sets,
+                        outcome.figures, options, directory)
+          : std::nullopt;
+  fields.clear();
+  holograms = RunHolograms();
+  experiment.totalTimer.stop();
+
+  const std::string results =
+      options.shard ? options.shard->resultsFileName() : "results.xml";
+  const std::string problem =
+      options.shard
+          ? experiment.saveShardResults(directory + "/" + results,
+                                        experiment.totalTimer.elapsed(),
+                                        average, *options.shard)
+          : experiment.saveResults(directory + "/" + results,
+                                   experiment.totalTimer.elapsed(), average);
+  if (!problem.empty()) {
+    report(listener, "Can't write " + results + ": " + problem);
+  }
+  if (sharpest && listener) listener->onNote(*sharpest);
+  if (listener) listener->onFinish();
+}
+
 /// The run directory: the one asked for (made if missing), or a new one
 /// named after the start time; empty, reported, when it cannot be made.
 std::optional<std::string> makeRunDirectory(
@@ -326,47 +406,12 @@ void Experiment::run(const std::string& path,
     listener->onRunDirectory(*directory);
   }
 
-  totalTimer.reset();
-  totalTimer.start();
-  RunHolograms holograms;
-  if (!prepareHolograms(*this, listener, holograms)) return;
-  // Archived before the first step, from the very bytes the run decoded:
-  // replacing an input during the run cannot falsify the record. Writing
-  // the archive is not run time. Of a sweep split into shards, the first
-  // archives.
-  totalTimer.stop();
-  if (!options.shard || options.shard->number == 1) {
-    archiveInputs(*this, listener, path, holograms, *directory);
+  // The one place where what the libraries throw in the run (memory, above
+  // all) is caught and reported; a set's own failures are caught in its
+  // step, and the sweep goes on.
+  try {
+    sweep(*this, listener, path, options, *directory);
+  } catch (...) {
+    report(listener, describeCurrentFailure());
   }
-  totalTimer.start();
-
-  const std::vector<std::size_t> sets = setsToRun(*this, options);
-  warnOfUndersampling(*this, listener, sets, holograms.n);
-  std::vector<StepFields> fields = allocateThreads(
-      *this, listener, holograms.n, options.threads, sets.size());
-  if (fields.empty()) return;
-  const SweepOutcome sweep =
-      runSteps(*this, listener, holograms, fields, sets, *directory);
-  const double average = sweep.stepTimeSum / static_cast<double>(sets.size());
-  const std::optional<std::string> sharpest =
-      focus.enabled ? reportFocus(*this, listener, holograms, fields[0], sets,
-                                  sweep.figures, options, *directory)
-                    : std::nullopt;
-  fields.clear();
-  holograms = RunHolograms();
-  totalTimer.stop();
-
-  const std::string results =
-      options.shard ? options.shard->resultsFileName() : "results.xml";
-  const std::string problem =
-      options.shard
-          ? saveShardResults(*directory + "/" + results, totalTimer.elapsed(),
-                             average, *options.shard)
-          : saveResults(*directory + "/" + results, totalTimer.elapsed(),
-                        average);
-  if (!problem.empty()) {
-    report(listener, "Can't write " + results + ": " + problem);
-  }
-  if (sharpest && listener) listener->onNote(*sharpest);
-  if (listener) listener->onFinish();
 }

@@ -25,11 +25,11 @@ Word rotateRight(Word x, int bits) { return (x >> bits) | (x << (32 - bits)); }
 /// Mixes one 64-byte block into the state (FIPS 180-4, section 6.2.2).
 void compress(std::array<Word, 8>& state, const unsigned char* block) {
   std::array<Word, 64> w{};
-  for (int t = 0; t < 16; ++t) {
+  for (std::size_t t = 0; t < 16; ++t) {
     w[t] = Word{block[4 * t]} << 24 | Word{block[4 * t + 1]} << 16 |
            Word{block[4 * t + 2]} << 8 | Word{block[4 * t + 3]};
   }
-  for (int t = 16; t < 64; ++t) {
+  for (std::size_t t = 16; t < 64; ++t) {
     const Word s0 = rotateRight(w[t - 15], 7) ^ rotateRight(w[t - 15], 18) ^
                     (w[t - 15] >> 3);
     const Word s1 = rotateRight(w[t - 2], 17) ^ rotateRight(w[t - 2], 19) ^
@@ -37,7 +37,7 @@ void compress(std::array<Word, 8>& state, const unsigned char* block) {
     w[t] = w[t - 16] + s0 + w[t - 7] + s1;
   }
   auto [a, b, c, d, e, f, g, h] = state;
-  for (int t = 0; t < 64; ++t) {
+  for (std::size_t t = 0; t < 64; ++t) {
     const Word sum1 =
         rotateRight(e, 6) ^ rotateRight(e, 11) ^ rotateRight(e, 25);
     const Word choice = (e & f) ^ (~e & g);
@@ -55,7 +55,7 @@ void compress(std::array<Word, 8>& state, const unsigned char* block) {
     a = t1 + sum0 + majority;
   }
   const std::array<Word, 8> mixed = {a, b, c, d, e, f, g, h};
-  for (int i = 0; i < 8; ++i) state[i] += mixed[i];
+  for (std::size_t i = 0; i < 8; ++i) state[i] += mixed[i];
 }
 
 }  // namespace
