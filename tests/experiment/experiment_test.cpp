@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <clocale>
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <random>
 
 #include "files.h"
 #include "numbers.h"
