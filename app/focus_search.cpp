@@ -5,6 +5,11 @@
 #include <set>
 
 #include "shortest.h"
+
+using numerics::FocusFigures;
+using numerics::focusFigures;
+using numerics::FocusRegion;
+using numerics::shortestText;
 namespace {
 
 /// Shortest text that reads back as exactly x; empty for a non-finite x,

@@ -16,21 +16,21 @@
 /// being field row n - 1) or the whole field.
 /// Example: n 100, region x 10, y 20, width 30, height 5 covers picture
 /// lines 20 to 24, which are field rows 79 down to 75: rows 75 to 79.
-FocusRegion fieldRegion(const FocusOptions& focus, int n);
+numerics::FocusRegion fieldRegion(const FocusOptions& focus, int n);
 
 /// The figures of the intensity over the experiment's region.
-FocusFigures measureFocus(const FocusOptions& focus,
-                          const double* const* intensity, int n);
+numerics::FocusFigures measureFocus(const FocusOptions& focus,
+                                    const double* const* intensity, int n);
 
 /// The value of the experiment's metric in figures.
-double metricValue(FocusMetric metric, const FocusFigures& figures);
+double metricValue(FocusMetric metric, const numerics::FocusFigures& figures);
 
 /// The position in sets of the sharpest one by metric (largest, or
 /// smallest for IntegratedAmplitude), skipping sets without finite
 /// figures; nothing when no set has them.
 std::optional<std::size_t> sharpestSet(
     FocusMetric metric,
-    const std::vector<std::optional<FocusFigures>>& figures);
+    const std::vector<std::optional<numerics::FocusFigures>>& figures);
 
 /// The z values around z in the sweep: the nearest below and above it, when
 /// there are both.
@@ -49,5 +49,6 @@ std::optional<ZBracket> refinementBracket(const Experiment& experiment,
 /// figures), and a last line "refined" when refined holds a set.
 std::string focusCsv(
     const Experiment& experiment, const std::vector<std::size_t>& sets,
-    const std::vector<std::optional<FocusFigures>>& figures,
-    const std::optional<std::pair<ParameterSet, FocusFigures>>& refined);
+    const std::vector<std::optional<numerics::FocusFigures>>& figures,
+    const std::optional<std::pair<ParameterSet, numerics::FocusFigures>>&
+        refined);

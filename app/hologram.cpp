@@ -6,6 +6,8 @@
 #include "memory.h"
 #include "steps.h"
 
+using numerics::RealField;
+
 void Experiment::loadHologram(Vantor::IExperimentListener* listener,
                               const std::string& path, RealField& samples,
                               int& size, std::string& bytes) const {

@@ -8,6 +8,12 @@
 #include "tiff_writer.h"
 #include "unwrap.h"
 
+using numerics::Complex;
+using numerics::ComplexField;
+using numerics::RealField;
+using numerics::shortestText;
+using numerics::unwrapPhase;
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;

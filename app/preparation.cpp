@@ -8,6 +8,17 @@
 #include "listener.h"
 #include "sideband.h"
 
+using numerics::applySideband;
+using numerics::filterSideband;
+using numerics::Frequency;
+using numerics::kSidebandContrastThreshold;
+using numerics::prepareHologram;
+using numerics::RealField;
+using numerics::samplingDistance;
+using numerics::Sideband;
+using numerics::SidebandRequest;
+using numerics::SidebandResult;
+
 namespace {
 
 void report(Vantor::IExperimentListener* listener, const std::string& text) {

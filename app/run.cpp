@@ -20,6 +20,12 @@
 #include "step_loop.h"
 #include "sweep.h"
 
+using numerics::describeCurrentFailure;
+using numerics::Extreme;
+using numerics::FocusFigures;
+using numerics::goldenSectionSearch;
+using numerics::SearchResult;
+
 namespace fs = std::filesystem;
 
 namespace {

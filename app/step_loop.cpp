@@ -13,6 +13,9 @@
 #include "sweep.h"
 #include "timer.h"
 
+using numerics::describeCurrentFailure;
+using numerics::FocusFigures;
+
 namespace {
 
 void report(Vantor::IExperimentListener* listener, const std::string& text) {

@@ -20,23 +20,22 @@ class IExperimentListener;
 /// pictures, not the rest of the sweep. Returns the set's focus figures
 /// (of the first hologram) when the experiment asks for them and the set
 /// was reconstructed.
-std::optional<FocusFigures> runStep(const Experiment& experiment,
-                                    Vantor::IExperimentListener* listener,
-                                    const RunHolograms& holograms,
-                                    StepFields& fields, std::size_t index,
-                                    const std::string& directory);
+std::optional<numerics::FocusFigures> runStep(
+    const Experiment& experiment, Vantor::IExperimentListener* listener,
+    const RunHolograms& holograms, StepFields& fields, std::size_t index,
+    const std::string& directory);
 
 /// The focus figures of the first hologram reconstructed with set, into
 /// fields, writing nothing: what the refinement of z evaluates.
-FocusFigures focusAt(const Experiment& experiment,
-                     const RunHolograms& holograms, StepFields& fields,
-                     const ParameterSet& set);
+numerics::FocusFigures focusAt(const Experiment& experiment,
+                               const RunHolograms& holograms,
+                               StepFields& fields, const ParameterSet& set);
 
 /// What the sweep's steps gave: the sum of the step times reported, and the
 /// focus figures of each set in order (none for a set without them).
 struct SweepOutcome {
   double stepTimeSum = 0.0;
-  std::vector<std::optional<FocusFigures>> figures;
+  std::vector<std::optional<numerics::FocusFigures>> figures;
 };
 
 /// Runs the steps of sets (indices into the sweep) with one set of work

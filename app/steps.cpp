@@ -11,7 +11,22 @@
 #include "measurement.h"
 #include "memory.h"
 #include "sideband.h"
+#include "sizes.h"
 #include "unwrap.h"
+
+using numerics::ComplexField;
+using numerics::DhiOutputs;
+using numerics::Method;
+using numerics::Optics;
+using numerics::preparedHologramBytes;
+using numerics::RealField;
+using numerics::reconstruct;
+using numerics::reconstructDhi;
+using numerics::ReconstructionOutputs;
+using numerics::reconstructionScratchBytes;
+using numerics::saturatingSum;
+using numerics::sidebandBytes;
+using numerics::unwrapScratchBytes;
 
 namespace {
 

@@ -10,8 +10,8 @@
 /// subtracted, and the sideband filter applied when the experiment has
 /// one), and their files exactly as they were read.
 struct RunHolograms {
-  PreparedHologram first;
-  PreparedHologram second;  ///< interferometry only
+  numerics::PreparedHologram first;
+  numerics::PreparedHologram second;  ///< interferometry only
   int n = 0;
   std::string firstFile;
   std::string secondFile;
@@ -22,10 +22,10 @@ struct RunHolograms {
 /// reconstructed fields when the measurement data need amplitude or phase,
 /// and one more array for the data written from them.
 struct StepFields {
-  std::vector<RealField> work;
-  ComplexField field1;
-  ComplexField field2;
-  RealField scratch;
+  std::vector<numerics::RealField> work;
+  numerics::ComplexField field1;
+  numerics::ComplexField field2;
+  numerics::RealField scratch;
 };
 
 /// Allocates the arrays of one step for experiment at edge n; empty when
@@ -40,10 +40,10 @@ std::size_t hologramBytes(const Experiment& experiment, int n);
 std::size_t stepBytes(const Experiment& experiment, int n);
 
 /// The numerics' name of a method.
-Method methodOf(ReconstructionMethod method);
+numerics::Method methodOf(ReconstructionMethod method);
 
 /// The numerics' record of a set's values.
-Optics opticsOf(const ParameterSet& set);
+numerics::Optics opticsOf(const ParameterSet& set);
 
 /// Reconstructs the first hologram with set into fields.work[0], its
 /// intensity, writing nothing: what the focus search evaluates.

@@ -17,6 +17,17 @@
 #include "reconstruction.h"
 #include "unwrap.h"
 
+using numerics::FocusFigures;
+using numerics::focusFigures;
+using numerics::FocusRegion;
+using numerics::interferencePhase;
+using numerics::Method;
+using numerics::PhaseOutput;
+using numerics::prepareHologram;
+using numerics::RealField;
+using numerics::reconstruct;
+using numerics::unwrapPhase;
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;

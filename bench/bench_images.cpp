@@ -20,6 +20,12 @@
 #include "reconstruction.h"
 #include "simulation.h"
 
+using numerics::Method;
+using numerics::prepareHologram;
+using numerics::RealField;
+using numerics::reconstruct;
+using numerics::ReconstructionOutputs;
+
 namespace {
 
 const std::string& scratch() {

@@ -18,8 +18,22 @@
 
 #include "fft.h"
 #include "literal.h"
+#include "prepare.h"
 #include "reconstruction.h"
 #include "sideband.h"
+
+using numerics::Complex;
+using numerics::ComplexField;
+using numerics::fft2d;
+using numerics::filterSideband;
+using numerics::Method;
+using numerics::PhaseOutput;
+using numerics::PreparedHologram;
+using numerics::prepareHologram;
+using numerics::RealField;
+using numerics::reconstruct;
+using numerics::ReconstructionOutputs;
+using numerics::SidebandResult;
 
 namespace {
 

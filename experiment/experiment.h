@@ -102,8 +102,8 @@ class Experiment {
   /// is then reported through the listener) and sets size; bytes receives
   /// the file exactly as it was read and decoded.
   void loadHologram(Vantor::IExperimentListener* listener,
-                    const std::string& path, RealField& samples, int& size,
-                    std::string& bytes) const;
+                    const std::string& path, numerics::RealField& samples,
+                    int& size, std::string& bytes) const;
 
   /// Reconstructs one parameter set into fields and writes its intensity
   /// picture, and the measurement data <Data> asks for.

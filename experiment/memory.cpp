@@ -2,29 +2,9 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <initializer_list>
-#include <limits>
 #include <string>
 
-namespace {
-
-constexpr std::size_t kSaturated = std::numeric_limits<std::size_t>::max();
-
-std::size_t saturatingAdd(std::size_t a, std::size_t b) {
-  return a > kSaturated - b ? kSaturated : a + b;
-}
-
-std::size_t saturatingTimes(std::size_t a, std::size_t factor) {
-  return factor != 0 && a > kSaturated / factor ? kSaturated : a * factor;
-}
-
-}  // namespace
-
-std::size_t saturatingSum(std::initializer_list<std::size_t> parts) {
-  std::size_t total = 0;
-  for (const std::size_t part : parts) total = saturatingAdd(total, part);
-  return total;
-}
+#include "sizes.h"
 
 int stepsThatFit(std::size_t fixed, std::size_t perStep, int wanted) {
   const std::optional<std::size_t> available = availableMemoryBytes();
@@ -45,7 +25,8 @@ std::optional<std::size_t> availableMemoryBytes() {
     // "MemAvailable:   23012345 kB"
     const unsigned long long kibibytes =
         std::strtoull(line.c_str() + key.size(), nullptr, 10);
-    return saturatingTimes(static_cast<std::size_t>(kibibytes), 1024);
+    return numerics::saturatingProduct(static_cast<std::size_t>(kibibytes),
+                                       1024);
   }
   return std::nullopt;
 }

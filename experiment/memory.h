@@ -1,12 +1,7 @@
 #pragma once
 
 #include <cstddef>
-#include <initializer_list>
 #include <optional>
-
-/// The sum of the parts, saturating at the largest size_t instead of
-/// wrapping round.
-std::size_t saturatingSum(std::initializer_list<std::size_t> parts);
 
 /// Memory the system reports as available to a new allocation, in bytes;
 /// empty when the system does not say.

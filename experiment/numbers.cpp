@@ -13,6 +13,8 @@
 
 #include "shortest.h"
 
+using numerics::shortestText;
+
 namespace {
 
 // newlocale("C") hands back glibc's built-in C locale object without

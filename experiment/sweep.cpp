@@ -5,6 +5,8 @@
 #include "numbers.h"
 #include "shortest.h"
 
+using numerics::shortestText;
+
 RangePlan planRange(double min, double max, double step) {
   using Verdict = RangePlan::Verdict;
   if (std::isnan(min) || std::isnan(max)) return {Verdict::NotANumber, 0};

@@ -7,6 +7,8 @@
 #include "fuzz_file.h"
 #include "images.h"
 
+using numerics::RealField;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
   if (size < 1) return 0;

@@ -32,22 +32,23 @@ bool readPictureFile(const std::string& path, PictureFile& file,
                      std::ostream& stream);
 
 /// Whole-picture mode: the picture must be square; size becomes its width.
-bool loadSquareImage(const PictureFile& file, RealField& samples, int& size,
-                     std::ostream& stream, const FitsInMemory& fits = {});
+bool loadSquareImage(const PictureFile& file, numerics::RealField& samples,
+                     int& size, std::ostream& stream,
+                     const FitsInMemory& fits = {});
 
 /// Clipped mode: an n x n window, centred vertically and placed horizontally
 /// by clipType; samples outside the picture are zero.
-bool loadClippedImage(const PictureFile& file, RealField& samples, int n,
-                      ClipType clipType, std::ostream& stream,
+bool loadClippedImage(const PictureFile& file, numerics::RealField& samples,
+                      int n, ClipType clipType, std::ostream& stream,
                       const FitsInMemory& fits = {});
 
 /// loadSquareImage of the file at path.
-bool loadSquareImage(const std::string& path, RealField& samples, int& size,
-                     std::ostream& stream);
+bool loadSquareImage(const std::string& path, numerics::RealField& samples,
+                     int& size, std::ostream& stream);
 
 /// loadClippedImage of the file at path.
-bool loadClippedImage(const std::string& path, RealField& samples, int n,
-                      ClipType clipType, std::ostream& stream);
+bool loadClippedImage(const std::string& path, numerics::RealField& samples,
+                      int n, ClipType clipType, std::ostream& stream);
 
 /// Writes values as a 24-bit grey PNG at name + ".png", values[0] its
 /// bottom line. Returns why it could not, empty when the file was written

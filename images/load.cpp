@@ -7,6 +7,8 @@
 #include "library.h"
 #include "picture.h"
 
+using numerics::RealField;
+
 namespace {
 
 /// Red of the palette colour at index; every palette FreeImage allocates

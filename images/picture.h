@@ -14,5 +14,5 @@
 /// only on success. Fails, with one line in stream, for a picture of width
 /// or height 1, a pixel kind it cannot sample, an edge length that is not
 /// positive, or a field that does not fit into memory.
-bool readSamples(FIBITMAP* picture, RealField& samples, int n, int x0, int y0,
-                 std::ostream& stream, const FitsInMemory& fits = {});
+bool readSamples(FIBITMAP* picture, numerics::RealField& samples, int n, int x0,
+                 int y0, std::ostream& stream, const FitsInMemory& fits = {});

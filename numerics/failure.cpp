@@ -3,6 +3,8 @@
 #include <exception>
 #include <new>
 
+namespace numerics {
+
 std::string describeCurrentFailure() {
   // Rethrowing is the only portable way to learn what the active exception
   // is; every branch here returns, so nothing escapes.
@@ -18,3 +20,5 @@ std::string describeCurrentFailure() {
     return "Unknown failure";
   }
 }
+
+}  // namespace numerics

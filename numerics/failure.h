@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace numerics {
+
 /// Raised by a transform that meets an infinity or a NaN, before it has
 /// written any result a caller sees. The text names the direction:
 /// "FFTC1D: A contains infinite or NAN values!" (forward) or
@@ -17,3 +19,5 @@ class NonFiniteData : public std::runtime_error {
 /// the numerics' own errors, allocation failures and anything else a
 /// reconstruction can raise.
 std::string describeCurrentFailure();
+
+}  // namespace numerics

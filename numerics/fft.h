@@ -1,10 +1,10 @@
 #pragma once
 
-#include <vector>
-
 #include "field.h"
 
-// Building blocks shared by both reconstruction methods.
+namespace numerics {
+
+// The two-dimensional transform every reconstruction is built on.
 
 /// In-place 2-D DFT of an n x n field, columns first, then rows: forward
 /// X[u][v] = sum x[r][c] exp(-2 pi i (u r + v c) / n), unscaled; the inverse
@@ -20,15 +20,4 @@ void fft2d(Complex* const* field, int n, bool forward);
 /// results are those of fft2d to the last bit.
 void fft2dMirrored(Complex* const* field, int n);
 
-/// High-pass filter: each sample minus the sum of its in-field 3 x 3
-/// neighbourhood over 9. Returns the sum of the filtered samples.
-double subtractLocalMean(const double* const* hologram, int n,
-                         double* const* filtered);
-
-/// Reference-wave amplitude sqrt(sum / n^2) from subtractLocalMean's sum.
-double referenceAmplitude(double sum, int n);
-
-/// The value of each row of that reference wave, rows 0 to n - 1 (the wave is
-/// constant along a row).
-std::vector<Complex> referenceWaveRows(int n, double angle, double wavelength,
-                                       double amplitude, double pitch);
+}  // namespace numerics

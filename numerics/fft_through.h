@@ -4,6 +4,8 @@
 
 #include "field.h"
 
+namespace numerics {
+
 // The 2-D transform with its input and output passes open to the caller, so
 // that a reconstruction can form its input while the columns are gathered
 // and write its outputs while the rows are scattered, instead of making a
@@ -43,3 +45,5 @@ struct RowSink {
 /// sink has seen any row.
 void fft2dThrough(Complex* const* field, int n, bool forward,
                   const ColumnSource& source, const RowSink& sink);
+
+}  // namespace numerics

@@ -6,6 +6,8 @@
 #include <new>
 #include <utility>
 
+namespace numerics {
+
 /// One complex sample: real part first, then imaginary part, as two doubles.
 ///
 /// A plain record rather than std::complex: the reconstructions spell out
@@ -118,3 +120,5 @@ class Field {
 using RealField = Field<double>;
 /// Complex samples; used only inside the numerics.
 using ComplexField = Field<Complex>;
+
+}  // namespace numerics

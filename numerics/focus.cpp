@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+namespace numerics {
+
 namespace {
 
 std::string describe(const FocusRegion& region) {
@@ -197,3 +199,5 @@ SearchResult goldenSectionSearch(const std::function<double(double)>& f,
   result.value = atC ? fc : fd;
   return result;
 }
+
+}  // namespace numerics

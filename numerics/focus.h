@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+namespace numerics {
+
 // Focus figures of a reconstruction, and a search for the distance where one
 // of them peaks.
 //
@@ -81,3 +83,5 @@ struct SearchResult {
 SearchResult goldenSectionSearch(const std::function<double(double)>& f,
                                  double a, double b, double tolerance,
                                  Extreme extreme);
+
+}  // namespace numerics

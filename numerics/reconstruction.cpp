@@ -10,6 +10,9 @@
 
 #include "fft.h"
 #include "fft_through.h"
+#include "sizes.h"
+
+namespace numerics {
 
 // The reconstructions are written for speed while keeping the arithmetic of
 // the plain per-sample formulas to rounding:
@@ -552,15 +555,6 @@ void runDhi(int n, const DhiOutputs& outputs, Reconstruct reconstructOne) {
   }
 }
 
-std::size_t saturatingSum(std::initializer_list<std::size_t> parts) {
-  constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max();
-  std::size_t total = 0;
-  for (const std::size_t bytes : parts) {
-    total = bytes > kMax - total ? kMax : total + bytes;
-  }
-  return total;
-}
-
 // The line-sized buffers (transform block and plan, factor tables, one
 // output row) stay below 64 rows of complex samples.
 std::size_t lineBytes(int n) {
@@ -569,13 +563,6 @@ std::size_t lineBytes(int n) {
 }
 
 }  // namespace
-
-PreparedHologram prepareHologram(const double* const* hologram, int n) {
-  PreparedHologram prepared;
-  prepared.real = RealField(n);
-  prepared.sum = subtractLocalMean(hologram, n, prepared.real.rows());
-  return prepared;
-}
 
 void reconstruct(Method method, const PreparedHologram& hologram,
                  const Optics& optics, const ReconstructionOutputs& outputs) {
@@ -619,3 +606,5 @@ std::size_t reconstructionScratchBytes(int n, Method method, bool dhi) {
        method == Method::convolution ? ComplexField::bytesFor(n) : 0, transfer,
        dhi ? RealField::bytesFor(n) : 0, lineBytes(n)});
 }
+
+}  // namespace numerics

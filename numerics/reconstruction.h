@@ -3,6 +3,9 @@
 #include <cstddef>
 
 #include "field.h"
+#include "prepare.h"
+
+namespace numerics {
 
 // Reconstruction of recorded wave fields from hologram samples.
 //
@@ -41,23 +44,6 @@ struct Optics {
   double zDistance = 0.0;
   double pitch = 0.0;  ///< the camera's pixel pitch
 };
-
-/// A hologram as every reconstruction starts from it: each sample minus its
-/// 3 x 3 local mean (subtractLocalMean), and the sum of those samples, from
-/// which the reference wave's amplitude comes. A sideband filter
-/// (sideband.h) makes the samples complex; exactly one of real and complex
-/// holds them. Read only once made, so several threads may share one.
-struct PreparedHologram {
-  RealField real;
-  ComplexField complex;
-  double sum = 0.0;
-
-  /// Edge length n.
-  int size() const { return complex ? complex.size() : real.size(); }
-};
-
-/// The hologram minus its local mean, and the sum (n x n samples).
-PreparedHologram prepareHologram(const double* const* hologram, int n);
 
 /// What a reconstruction writes; null members are not written. Every
 /// sample of a table given is overwritten.
@@ -139,3 +125,5 @@ std::size_t reconstructionScratchBytes(int n, Method method, bool dhi);
 /// [0, 2 pi). Example: pi / 4 and -pi / 4 give pi / 2; -pi / 4 and pi / 4
 /// give 3 pi / 2.
 double interferencePhase(double phase1, double phase2);
+
+}  // namespace numerics

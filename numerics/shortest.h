@@ -3,6 +3,8 @@
 #include <charconv>
 #include <string>
 
+namespace numerics {
+
 /// The shortest text that reads back as exactly x ("5.32e-07", "0.1",
 /// "-inf", "nan"), whatever the locale: how every record of this program
 /// writes a number that must not lose digits.
@@ -11,3 +13,5 @@ inline std::string shortestText(double x) {
   return std::string(buffer,
                      std::to_chars(buffer, buffer + sizeof buffer, x).ptr);
 }
+
+}  // namespace numerics

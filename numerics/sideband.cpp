@@ -9,6 +9,8 @@
 #include "fft.h"
 #include "shortest.h"
 
+namespace numerics {
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;
@@ -238,3 +240,5 @@ PreparedHologram applySideband(const PreparedHologram& hologram,
 }
 
 std::size_t sidebandBytes(int n) { return ComplexField::bytesFor(n); }
+
+}  // namespace numerics

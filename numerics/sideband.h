@@ -5,6 +5,8 @@
 
 #include "reconstruction.h"
 
+namespace numerics {
+
 // The sideband filter of off-axis holograms.
 //
 // An off-axis hologram |O + R|^2 holds, besides the object's term O R*
@@ -117,3 +119,5 @@ PreparedHologram applySideband(const PreparedHologram& hologram,
 /// Bytes filterSideband or applySideband hold at once besides their input:
 /// the complex result, which holds the spectrum while it is filtered.
 std::size_t sidebandBytes(int n);
+
+}  // namespace numerics

@@ -12,6 +12,8 @@
 
 #include "shortest.h"
 
+namespace numerics {
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;
@@ -332,3 +334,5 @@ std::size_t unwrapScratchBytes(int n) {
                                 2 * sizeof(std::uint32_t) + sizeof(Node);
   return samples * perSample + (kBuckets + 1) * sizeof(std::uint32_t);
 }
+
+}  // namespace numerics

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+namespace numerics {
+
 // Two-dimensional phase unwrapping.
 //
 // A reconstructed phase, or the interference phase of two reconstructions,
@@ -58,3 +60,5 @@ std::string unwrapPhase(const double* const* wrapped, int n,
 /// (a reliability, an edge code, two edge numbers and a union-find node)
 /// and 4 MiB of sorting buckets; 0 for sizes it refuses.
 std::size_t unwrapScratchBytes(int n);
+
+}  // namespace numerics

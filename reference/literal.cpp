@@ -8,6 +8,10 @@
 #include <complex>
 #include <numbers>
 
+using numerics::Complex;
+using numerics::ComplexField;
+using numerics::RealField;
+
 namespace literal {
 namespace {
 

@@ -13,7 +13,7 @@ void each(int n, F f) {  // f(r, c) for every sample of an n x n field
 }
 
 /// One alglib::fftc1d / fftc1dinv call per column, then one per row.
-void fft2d(Complex* const* field, int n, bool forward);
+void fft2d(numerics::Complex* const* field, int n, bool forward);
 
 /// U_im / U_re into tangent; |U|^2 and atan2(U_im, U_re) unless null.
 void fresnel(const double* const* hologram, int n, double* const* intensity,

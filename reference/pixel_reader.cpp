@@ -2,6 +2,8 @@
 
 #include <FreeImage.h>
 
+using numerics::RealField;
+
 namespace reference {
 
 RealField samplesPerPixel(const std::string& path, int n, int x0, int y0) {

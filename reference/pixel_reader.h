@@ -13,6 +13,7 @@ namespace reference {
 /// per pixel have such accessors; other kinds give an empty field. The
 /// slow, obviously correct baseline the scanline reader is checked and
 /// timed against.
-RealField samplesPerPixel(const std::string& path, int n, int x0, int y0);
+numerics::RealField samplesPerPixel(const std::string& path, int n, int x0,
+                                    int y0);
 
 }  // namespace reference

@@ -21,6 +21,9 @@
 #include "shortest.h"
 #include "simulation.h"
 
+using numerics::describeCurrentFailure;
+using numerics::RealField;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -10,6 +10,12 @@
 #include "fft.h"
 #include "shortest.h"
 
+using numerics::Complex;
+using numerics::ComplexField;
+using numerics::fft2d;
+using numerics::RealField;
+using numerics::shortestText;
+
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;

@@ -36,27 +36,30 @@ std::string recordingProblem(const Recording& recording);
 /// The built-in object: an amplitude mask (0 or 1) of groups of three bars,
 /// horizontal and vertical, getting finer, and an "F" that shows any flip or
 /// turn, within a centred square of about a quarter of the edge n.
-RealField barsPattern(int n);
+numerics::RealField barsPattern(int n);
 
 /// Propagates the m x m field (pitch apart, in place) over distance by the
 /// angular spectrum, exactly for every plane wave the grid holds. Directions
 /// that would carry light more than half the grid sideways are dropped, as
 /// are evanescent ones, so nothing wraps round the periodic grid.
-void propagate(Complex* const* field, int m, double pitch, double wavelength,
-               double distance);
+void propagate(numerics::Complex* const* field, int m, double pitch,
+               double wavelength, double distance);
 
 /// The object's wave on the sensor: amplitude times exp(i phase) (phase may
 /// be null for none), both N x N in the object plane on the sensor's grid,
 /// propagated on a 2N x 2N grid and cut back to the central N x N.
-ComplexField sensorWave(const double* const* amplitude,
-                        const double* const* phase, const Recording& recording);
+numerics::ComplexField sensorWave(const double* const* amplitude,
+                                  const double* const* phase,
+                                  const Recording& recording);
 
 /// The tilted plane reference wave of amplitude a on the N x N sensor.
-ComplexField referenceWave(const Recording& recording, double amplitude);
+numerics::ComplexField referenceWave(const Recording& recording,
+                                     double amplitude);
 
 /// Smooth phase bump exp(-d^2 / (2 s^2)) * peak, centred on the bright part
 /// of the amplitude (its bounding box), s a quarter of the box's larger side.
-RealField phaseBump(const double* const* amplitude, int n, double peak);
+numerics::RealField phaseBump(const double* const* amplitude, int n,
+                              double peak);
 
 /// Everything a simulation needs besides the optics.
 struct SimulationOptions {
@@ -71,8 +74,8 @@ struct SimulationOptions {
 /// The recorded pictures as grey levels 0 to 255 (whole numbers, exactly the
 /// values the PNG files hold), row 0 the bottom line.
 struct Holograms {
-  RealField first;
-  RealField second;  ///< the deformed object; empty unless asked for
+  numerics::RealField first;
+  numerics::RealField second;  ///< the deformed object; empty unless asked for
 };
 
 /// Records the object (amplitude mask N x N, not all zero) once, or twice
@@ -91,8 +94,9 @@ Holograms simulate(const double* const* amplitude, const double* const* phase,
 /// A pure phase object: what light passing a transparent sample through a
 /// square window in an opaque screen carries.
 struct PhaseObject {
-  RealField amplitude;  ///< 1 over the central square of side N / 2, else 0
-  RealField phase;      ///< scale * picture / 255, radians
+  numerics::RealField
+      amplitude;  ///< 1 over the central square of side N / 2, else 0
+  numerics::RealField phase;  ///< scale * picture / 255, radians
 };
 
 /// The phase object whose phase is the picture (N x N grey levels, 0 to 255

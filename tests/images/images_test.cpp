@@ -23,6 +23,8 @@
 #include "picture.h"
 #include "support.h"
 
+using numerics::RealField;
+
 namespace {
 
 using testing::internal::CaptureStderr;

@@ -20,6 +20,8 @@
 #include "picture_baselines.h"
 #include "tiff_writer.h"
 
+using numerics::RealField;
+
 namespace {
 
 namespace fs = std::filesystem;

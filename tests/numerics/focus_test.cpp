@@ -10,6 +10,15 @@
 
 #include "field.h"
 
+using numerics::Extreme;
+using numerics::FocusFigures;
+using numerics::focusFigures;
+using numerics::FocusRegion;
+using numerics::focusRegionProblem;
+using numerics::goldenSectionSearch;
+using numerics::RealField;
+using numerics::SearchResult;
+
 namespace {
 
 // The figures as their formulas read, straight from the intensity.

@@ -13,6 +13,18 @@
 #include "reconstruction.h"
 #include "sideband.h"
 
+using numerics::ComplexField;
+using numerics::filterSideband;
+using numerics::Frequency;
+using numerics::Method;
+using numerics::PreparedHologram;
+using numerics::prepareHologram;
+using numerics::RealField;
+using numerics::reconstruct;
+using numerics::Sideband;
+using numerics::SidebandRequest;
+using numerics::SidebandResult;
+
 namespace {
 
 using C = std::complex<double>;

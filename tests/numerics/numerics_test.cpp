@@ -15,7 +15,26 @@
 #include "failure.h"
 #include "fft.h"
 #include "literal.h"
+#include "prepare.h"
 #include "reconstruction.h"
+
+using numerics::Complex;
+using numerics::ComplexField;
+using numerics::describeCurrentFailure;
+using numerics::fft2d;
+using numerics::fft2dMirrored;
+using numerics::Field;
+using numerics::interferencePhase;
+using numerics::Method;
+using numerics::NonFiniteData;
+using numerics::PhaseOutput;
+using numerics::PreparedHologram;
+using numerics::prepareHologram;
+using numerics::RealField;
+using numerics::reconstruct;
+using numerics::reconstructDhi;
+using numerics::referenceAmplitude;
+using numerics::subtractLocalMean;
 
 namespace {
 

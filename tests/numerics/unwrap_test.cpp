@@ -11,6 +11,9 @@
 
 #include "field.h"
 
+using numerics::RealField;
+using numerics::unwrapPhase;
+
 namespace {
 
 constexpr double kPi = std::numbers::pi;

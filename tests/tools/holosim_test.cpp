@@ -14,6 +14,14 @@
 #include "support.h"
 #include "unwrap.h"
 
+using numerics::ComplexField;
+using numerics::Method;
+using numerics::prepareHologram;
+using numerics::RealField;
+using numerics::reconstruct;
+using numerics::reconstructDhi;
+using numerics::unwrapPhase;
+
 namespace {
 
 constexpr double kPi = std::numbers::pi, kWavelength = 532e-9, kPitch = 3.45e-6;

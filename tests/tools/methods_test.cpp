@@ -17,6 +17,20 @@
 #include "simulation.h"
 #include "support.h"
 
+using numerics::applySideband;
+using numerics::ComplexField;
+using numerics::filterSideband;
+using numerics::kSidebandContrastThreshold;
+using numerics::Method;
+using numerics::PreparedHologram;
+using numerics::prepareHologram;
+using numerics::RealField;
+using numerics::reconstruct;
+using numerics::samplingDistance;
+using numerics::shortestText;
+using numerics::SidebandRequest;
+using numerics::SidebandResult;
+
 namespace {
 
 using C = std::complex<double>;
