@@ -16,14 +16,20 @@ Options:
                  process may use); 1 runs everything on one thread
   --shard K/N    run only part K of N of the sweep: the sets whose index i
                  has i mod N = K - 1; the results go to results.K-of-N.xml
+                 in the directory --output names (N at most the sets)
   --output DIR   use DIR as the run directory (made if missing); the shards
                  of one sweep share it
-  --merge DIR    join the shard results in DIR into DIR/results.xml
+  --merge DIR    join the shard results in DIR into DIR/results.xml, once
+                 every shard is complete and checked against the sweep
   --help         show this text
   --version      show the version
 
+SIGINT and SIGTERM end a run cleanly: the sets in hand are finished, no
+file is left cut short, and results.xml is not written.
+
 Exit status: 0 done, 1 something failed (the errors say what), 2 bad
-command line.
+command line (or more shards than sets), 128 + the signal when
+interrupted.
 )";
 
 namespace {
@@ -128,6 +134,11 @@ std::string parseCommandLine(const std::vector<std::string_view>& words,
   }
   if (line.action == CommandLine::Action::Merge && runOptions) {
     return "--merge takes no other options";
+  }
+  if (line.action == CommandLine::Action::Run && line.options.shard &&
+      line.options.outputDirectory.empty()) {
+    return "--shard needs --output DIR: the shards of one sweep write into "
+           "one directory, which --merge then joins";
   }
   return {};
 }

@@ -7,9 +7,13 @@
 
 #include "experiment.h"
 #include "focus.h"
+#include "run_context.h"
+
+struct StepFields;
 
 // Finding focus over a sweep: the figures of every set, the sharpest set by
-// the experiment's metric, and z refined around it.
+// the experiment's metric, z refined around it by a search, and the
+// record of it all in focus.csv.
 
 /// The focus region in field coordinates for an n x n picture: the
 /// experiment's region (picture pixels, origin top left, the PNG's top line
@@ -21,16 +25,6 @@ numerics::FocusRegion fieldRegion(const FocusOptions& focus, int n);
 /// The figures of the intensity over the experiment's region.
 numerics::FocusFigures measureFocus(const FocusOptions& focus,
                                     const double* const* intensity, int n);
-
-/// The value of the experiment's metric in figures.
-double metricValue(FocusMetric metric, const numerics::FocusFigures& figures);
-
-/// The position in sets of the sharpest one by metric (largest, or
-/// smallest for IntegratedAmplitude), skipping sets without finite
-/// figures; nothing when no set has them.
-std::optional<std::size_t> sharpestSet(
-    FocusMetric metric,
-    const std::vector<std::optional<numerics::FocusFigures>>& figures);
 
 /// The z values around z in the sweep: the nearest below and above it, when
 /// there are both.
@@ -44,11 +38,12 @@ struct ZBracket {
 std::optional<ZBracket> refinementBracket(const Experiment& experiment,
                                           double z, std::string& why);
 
-/// focus.csv: a header, then one line per set (index, the four parameters
-/// at full precision, the four figures; empty fields for a set without
-/// figures), and a last line "refined" when refined holds a set.
-std::string focusCsv(
-    const Experiment& experiment, const std::vector<std::size_t>& sets,
-    const std::vector<std::optional<numerics::FocusFigures>>& figures,
-    const std::optional<std::pair<ParameterSet, numerics::FocusFigures>>&
-        refined);
+/// Finds the sharpest of the sets by the experiment's metric (figures in
+/// the order of sets), refines its z when asked (the figure only, no
+/// pictures; a shard, which sees only its own sets, does not), writes
+/// focus.csv (a shard's focus.K-of-N.csv) and returns the console line
+/// that names the sharpest set, or says that no set has figures.
+std::string reportFocus(
+    const RunContext& context, StepFields& fields,
+    const std::vector<std::size_t>& sets,
+    const std::vector<std::optional<numerics::FocusFigures>>& figures);

@@ -6,7 +6,9 @@
 #include "command_line.h"
 #include "experiment.h"
 #include "experiment_listener.h"
-#include "results.h"
+#include "interrupt.h"
+#include "merge.h"
+#include "run.h"
 #include "timer.h"
 
 namespace {
@@ -25,6 +27,7 @@ int merge(const std::string& directory) {
   if (!problems.empty()) return 1;
   std::cout << "Merged " << summary.shards << " shard files (" << summary.sets
             << " sets) into " << directory << "/results.xml" << std::endl;
+  if (!summary.sharpest.empty()) std::cout << summary.sharpest << std::endl;
   return 0;
 }
 
@@ -59,12 +62,10 @@ int main(int argc, char** argv) {
     case CommandLine::Action::Run:
       break;
   }
+  catchInterrupts();
   ExperimentListener console;
-  ErrorCountingListener listener(&console);
-  {
-    Experiment experiment;
-    experiment.run(line.experimentPath, &listener, line.options);
-  }
+  Experiment experiment;
   // A run that reported anything must not look like a success to a script.
-  return listener.errors() == 0 ? 0 : 1;
+  return exitStatus(
+      experiment.run(line.experimentPath, &console, line.options));
 }

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "listener.h"
+#include "names.h"
 #include "shortest.h"
 #include "tiff_writer.h"
 #include "unwrap.h"
@@ -17,18 +17,6 @@ using numerics::unwrapPhase;
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-
-const char* methodName(ReconstructionMethod method) {
-  switch (method) {
-    case ReconstructionMethod::Convolution:
-      return "Convolution";
-    case ReconstructionMethod::AngularSpectrum:
-      return "AngularSpectrum";
-    case ReconstructionMethod::Fresnel:
-      break;
-  }
-  return "Fresnel";
-}
 
 /// |U| of every sample into out.
 void amplitudeOf(const ComplexField& field, RealField& out) {
@@ -53,9 +41,10 @@ void phaseOf(const ComplexField& field, RealField& out) {
 /// Writes the files of one set, each with its record.
 class SetFiles {
  public:
-  SetFiles(const Experiment& experiment, Vantor::IExperimentListener* listener,
-           int index, const ParameterSet& set, int n, const std::string& base)
+  SetFiles(const Experiment& experiment, Vantor::IExperimentListener& listener,
+           std::size_t index, int n, const std::string& base)
       : listener_(listener), n_(n), base_(base) {
+    const ParameterSet& set = experiment.parameterSets[index];
     record_.pitch = std::abs(outputPitch(experiment.method, set, n));
     record_.unit = lengthUnit(set.wavelength);
     record_.properties = {
@@ -64,9 +53,8 @@ class SetFiles {
         {"angle", shortestText(set.angle)},
         {"zDistance", shortestText(set.zDistance)},
         {"ccdPixelDistance", shortestText(set.ccdPixelDistance)},
-        {"method", methodName(experiment.method)},
-        {"kind",
-         experiment.type == ExperimentType::DHI ? "DHI" : "Reconstruction"},
+        {"method", nameOf(experiment.method)},
+        {"kind", nameOf(experiment.type)},
         {"outputPitch", shortestText(outputPitch(experiment.method, set, n))}};
   }
 
@@ -78,17 +66,25 @@ class SetFiles {
     record.properties.insert(record.properties.begin(), {"quantity", quantity});
     const std::string path = base_ + suffix + ".tif";
     const std::string problem = saveFloatTiff(path, values.rows(), n_, record);
-    if (!problem.empty() && listener_ != nullptr) {
-      listener_->onError("Can't write " + path.substr(path.rfind('/') + 1) +
-                         ": " + problem);
-    }
+    if (!problem.empty()) fail(path, problem);
   }
 
+  /// Reports a file of this set that could not be written.
+  void fail(const std::string& path, const std::string& problem) {
+    listener_.onError("Can't write " + path.substr(path.rfind('/') + 1) + ": " +
+                      problem);
+    written_ = false;
+  }
+
+  /// True while every file could be written.
+  bool written() const { return written_; }
+
  private:
-  Vantor::IExperimentListener* listener_;
+  Vantor::IExperimentListener& listener_;
   int n_;
   std::string base_;
   FloatTiffRecord record_;
+  bool written_ = true;
 };
 
 }  // namespace
@@ -107,12 +103,13 @@ double outputPitch(ReconstructionMethod method, const ParameterSet& set,
   return set.wavelength * set.zDistance / (n * set.ccdPixelDistance);
 }
 
-void writeMeasurements(const Experiment& experiment,
-                       Vantor::IExperimentListener* listener, int index,
-                       const ParameterSet& set, StepFields& fields, int n,
-                       const std::string& base) {
+bool writeMeasurements(const RunContext& context,
+                       Vantor::IExperimentListener& listener, std::size_t index,
+                       StepFields& fields, const std::string& base) {
+  const Experiment& experiment = context.experiment;
   const DataOptions& data = experiment.data;
-  SetFiles files(experiment, listener, index, set, n, base);
+  const int n = context.holograms.n;
+  SetFiles files(experiment, listener, index, n, base);
   RealField& scratch = fields.scratch;
   const bool dhi = experiment.type == ExperimentType::DHI;
   // Amplitude and phase of each hologram's field; "1" and "2" for
@@ -125,7 +122,9 @@ void writeMeasurements(const Experiment& experiment,
       files.write("_amplitude" + which, scratch, "amplitude", "");
     }
     if (data.intensity) {
-      files.write("_intensity" + which, fields.work[k - 1], "intensity", "");
+      files.write("_intensity" + which,
+                  fields.work[static_cast<std::size_t>(k - 1)], "intensity",
+                  "");
     }
     if (data.phase) {
       phaseOf(field, scratch);
@@ -135,19 +134,18 @@ void writeMeasurements(const Experiment& experiment,
   if (dhi && data.phase) {
     files.write("_phaseDiff", fields.work[2], "phaseDifference", "rad");
   }
-  if (!data.unwrap) return;
+  if (!data.unwrap) return files.written();
   // The wrapped phase to unwrap: the interference phase, or the field's.
   if (!dhi) phaseOf(fields.field1, scratch);
   const RealField& wrapped = dhi ? fields.work[2] : scratch;
-  const std::string problem = unwrapPhase(wrapped.rows(), n, scratch.rows());
+  const std::string problem =
+      numerics::unwrapPhase(wrapped.rows(), n, scratch.rows());
   const std::string name = dhi ? "_phaseDiffUnwrapped" : "_phaseUnwrapped";
   if (!problem.empty()) {
-    if (listener != nullptr) {
-      listener->onError("Can't write " + base.substr(base.rfind('/') + 1) +
-                        name + ".tif: " + problem);
-    }
-    return;
+    files.fail(base + name + ".tif", problem);
+  } else {
+    files.write(name, scratch,
+                dhi ? "phaseDifferenceUnwrapped" : "phaseUnwrapped", "rad");
   }
-  files.write(name, scratch,
-              dhi ? "phaseDifferenceUnwrapped" : "phaseUnwrapped", "rad");
+  return files.written();
 }

@@ -5,10 +5,6 @@
 #include "experiment.h"
 #include "steps.h"
 
-namespace Vantor {
-class IExperimentListener;
-}
-
 // Measurement data: what <Data> asks for of a set, as 32-bit float TIFFs
 // beside its pictures, each with the record ImageJ reads (pixel size and
 // unit) and our own key=value lines.
@@ -23,10 +19,9 @@ std::string lengthUnit(double wavelength);
 /// methods the camera's pitch.
 double outputPitch(ReconstructionMethod method, const ParameterSet& set, int n);
 
-/// Writes the TIFFs of one set (base "dir/result_07"), from the step's
+/// Writes the TIFFs of set index (base "dir/result_07"), from the step's
 /// fields as the step left them; every file that cannot be written is
-/// reported, naming it and the reason.
-void writeMeasurements(const Experiment& experiment,
-                       Vantor::IExperimentListener* listener, int index,
-                       const ParameterSet& set, StepFields& fields, int n,
-                       const std::string& base);
+/// reported, naming it and the reason, and makes the result false.
+bool writeMeasurements(const RunContext& context,
+                       Vantor::IExperimentListener& listener, std::size_t index,
+                       StepFields& fields, const std::string& base);

@@ -1,25 +1,13 @@
 #pragma once
 
-#include <ctime>
-#include <filesystem>
-#include <optional>
 #include <string>
 
-/// "YYYY_MM_DD_hh_mm_ss" of a local time, e.g. 2026_01_05_09_03_07.
-std::string runDirectoryName(const std::tm& time);
+#include "experiment.h"
+#include "listener.h"
 
-/// Creates the run directory name, or name_2, name_3, ... when taken, and
-/// returns the one made; empty when no directory could be made.
-std::optional<std::string> createRunDirectory(const std::string& name);
+// The run of one experiment is Experiment::run (experiment.h); this is
+// what the program's entry makes of how it ended.
 
-/// Last component of a path written with '/', '\\' or a drive letter:
-/// "C:data\\fringes.bmp" gives "fringes.bmp"; "dir/" gives "".
-std::string extractFileName(const std::string& path);
-
-/// Where a file called name with these bytes goes in directory: name
-/// itself, or with _2, _3, ... before its extension ("holo_2.bmp") when a
-/// file of other bytes has the name; nothing when a file there holds these
-/// bytes already (a run that resumes in its own directory).
-std::optional<std::filesystem::path> archivePath(
-    const std::filesystem::path& directory, const std::string& name,
-    const std::string& bytes);
+/// The exit status of a run that ended so: 0 finished, 1 failed, 2
+/// refused (a usage error), 128 + the signal when interrupted.
+int exitStatus(RunEnd end);

@@ -2,36 +2,25 @@
 
 #include <cmath>
 #include <iomanip>
-#include <limits>
 #include <sstream>
 #include <string>
 
+#include "failure.h"
+#include "focus_search.h"
 #include "images.h"
-#include "listener.h"
 #include "measurement.h"
-#include "memory.h"
 #include "sideband.h"
 #include "sizes.h"
+#include "sweep.h"
 #include "unwrap.h"
 
 using numerics::ComplexField;
-using numerics::DhiOutputs;
-using numerics::Method;
-using numerics::Optics;
-using numerics::preparedHologramBytes;
 using numerics::RealField;
-using numerics::reconstruct;
-using numerics::reconstructDhi;
-using numerics::ReconstructionOutputs;
-using numerics::reconstructionScratchBytes;
-using numerics::saturatingSum;
-using numerics::sidebandBytes;
-using numerics::unwrapScratchBytes;
 
 namespace {
 
 /// "dir/result_07" for index 7: at least two digits, zero-padded.
-std::string baseName(const std::string& directory, int index) {
+std::string baseName(const std::string& directory, std::size_t index) {
   std::ostringstream name;
   name.fill('0');
   name << directory << "/result_" << std::setw(2) << index;
@@ -40,14 +29,14 @@ std::string baseName(const std::string& directory, int index) {
 
 /// Writes one picture; a failed write is reported with the file's name and
 /// the reason ("Can't write result_03.png: No space left on device").
-void savePicture(Vantor::IExperimentListener* listener, const std::string& name,
+bool savePicture(Vantor::IExperimentListener& listener, const std::string& name,
                  const RealField& values, const OutputOptions& options) {
   const std::string reason =
       saveImage(name, values.rows(), values.size(), options);
-  if (!reason.empty() && listener) {
-    const std::string file = name.substr(name.find_last_of('/') + 1);
-    listener->onError("Can't write " + file + ".png: " + reason);
-  }
+  if (reason.empty()) return true;
+  const std::string file = name.substr(name.find_last_of('/') + 1);
+  listener.onError("Can't write " + file + ".png: " + reason);
+  return false;
 }
 
 /// True when every sample is finite. Values that pass the set check can
@@ -62,14 +51,6 @@ bool allFinite(const RealField& field) {
   return true;
 }
 
-/// Reports that the reconstruction of set index overflowed.
-void reportOverflow(Vantor::IExperimentListener* listener, int index) {
-  if (listener) {
-    listener->onError("Set " + std::to_string(index) +
-                      ": the reconstruction overflowed");
-  }
-}
-
 /// The measurement data need the reconstructed fields (amplitude, phase,
 /// or the phase of a plain reconstruction to unwrap).
 bool needsFields(const Experiment& experiment) {
@@ -78,21 +59,89 @@ bool needsFields(const Experiment& experiment) {
          (data.unwrap && experiment.type != ExperimentType::DHI);
 }
 
+/// Reconstructs one parameter set into fields and writes its intensity
+/// picture, and the measurement data <Data> asks for; false when anything
+/// of it could not be written.
+bool reconstructionStep(const RunContext& context,
+                        Vantor::IExperimentListener& listener,
+                        StepFields& fields, std::size_t index) {
+  const Experiment& experiment = context.experiment;
+  const ParameterSet& set = experiment.parameterSets[index];
+  numerics::ReconstructionOutputs outputs;
+  outputs.intensity = fields.work[0].rows();
+  if (fields.field1) outputs.field = fields.field1.rows();
+  numerics::reconstruct(methodOf(experiment.method), context.holograms.first,
+                        opticsOf(set), outputs);
+  if (!allFinite(fields.work[0])) {
+    listener.onError("Set " + std::to_string(index) +
+                     ": the reconstruction overflowed");
+    return false;
+  }
+  const std::string base = baseName(context.directory, index);
+  bool written = savePicture(listener, base, fields.work[0], experiment.output);
+  if (experiment.data.any()) {
+    written =
+        writeMeasurements(context, listener, index, fields, base) && written;
+  }
+  return written;
+}
+
+/// Reconstructs both holograms of one parameter set and writes the two
+/// intensity pictures and the interference phase picture, and the
+/// measurement data <Data> asks for; false when anything could not be
+/// written.
+bool dhiStep(const RunContext& context, Vantor::IExperimentListener& listener,
+             StepFields& fields, std::size_t index) {
+  const Experiment& experiment = context.experiment;
+  const ParameterSet& set = experiment.parameterSets[index];
+  numerics::DhiOutputs outputs;
+  outputs.intensity1 = fields.work[0].rows();
+  outputs.intensity2 = fields.work[1].rows();
+  outputs.phaseDifference = fields.work[2].rows();
+  if (fields.field1) {
+    outputs.field1 = fields.field1.rows();
+    outputs.field2 = fields.field2.rows();
+  }
+  numerics::reconstructDhi(methodOf(experiment.method), context.holograms.first,
+                           context.holograms.second, opticsOf(set), outputs);
+  if (!allFinite(fields.work[0]) || !allFinite(fields.work[1])) {
+    listener.onError("Set " + std::to_string(index) +
+                     ": the reconstruction overflowed");
+    return false;
+  }
+  const std::string base = baseName(context.directory, index);
+  const OutputOptions& output = experiment.output;
+  bool written =
+      savePicture(listener, base + "_intensity1", fields.work[0], output);
+  written =
+      savePicture(listener, base + "_intensity2", fields.work[1], output) &&
+      written;
+  // The phase always spans its whole range, whatever the intensities use.
+  written = savePicture(listener, base + "_phaseDiff", fields.work[2],
+                        OutputOptions{true, 1.0}) &&
+            written;
+  if (experiment.data.any()) {
+    written =
+        writeMeasurements(context, listener, index, fields, base) && written;
+  }
+  return written;
+}
+
 }  // namespace
 
-Method methodOf(ReconstructionMethod method) {
+numerics::Method methodOf(ReconstructionMethod method) {
   switch (method) {
     case ReconstructionMethod::Convolution:
-      return Method::convolution;
+      return numerics::Method::convolution;
     case ReconstructionMethod::AngularSpectrum:
-      return Method::angularSpectrum;
+      return numerics::Method::angularSpectrum;
     case ReconstructionMethod::Fresnel:
       break;
   }
-  return Method::fresnel;
+  return numerics::Method::fresnel;
 }
 
-Optics opticsOf(const ParameterSet& set) {
+numerics::Optics opticsOf(const ParameterSet& set) {
   return {set.wavelength, set.angle, set.zDistance, set.ccdPixelDistance};
 }
 
@@ -119,13 +168,14 @@ StepFields allocateStepFields(const Experiment& experiment, int n) {
 }
 
 std::size_t hologramBytes(const Experiment& experiment, int n) {
-  const std::size_t one = preparedHologramBytes(n, experiment.filter.enabled);
+  const std::size_t one =
+      numerics::preparedHologramBytes(n, experiment.filter.enabled);
   // The picture's samples are held until they are prepared, and the
   // filter holds the spectrum while it works.
-  const std::size_t preparing =
-      saturatingSum({RealField::bytesFor(n),
-                     experiment.filter.enabled ? sidebandBytes(n) : 0});
-  return saturatingSum(
+  const std::size_t preparing = numerics::saturatingSum(
+      {RealField::bytesFor(n),
+       experiment.filter.enabled ? numerics::sidebandBytes(n) : 0});
+  return numerics::saturatingSum(
       {one, experiment.type == ExperimentType::DHI ? one : 0, preparing});
 }
 
@@ -134,65 +184,48 @@ std::size_t stepBytes(const Experiment& experiment, int n) {
   const std::size_t real = RealField::bytesFor(n);
   const std::size_t complex = ComplexField::bytesFor(n);
   const bool fields = needsFields(experiment);
-  return saturatingSum(
-      {dhi ? saturatingSum({real, real, real}) : real, fields ? complex : 0,
-       fields && dhi ? complex : 0, experiment.data.any() ? real : 0,
-       experiment.data.unwrap ? unwrapScratchBytes(n) : 0,
-       reconstructionScratchBytes(n, methodOf(experiment.method), dhi)});
+  return numerics::saturatingSum(
+      {dhi ? numerics::saturatingSum({real, real, real}) : real,
+       fields ? complex : 0, fields && dhi ? complex : 0,
+       experiment.data.any() ? real : 0,
+       experiment.data.unwrap ? numerics::unwrapScratchBytes(n) : 0,
+       numerics::reconstructionScratchBytes(n, methodOf(experiment.method),
+                                            dhi)});
 }
 
-void reconstructFirstIntensity(const Experiment& experiment,
-                               const RunHolograms& holograms,
-                               StepFields& fields, const ParameterSet& set) {
-  ReconstructionOutputs outputs;
+StepResult runStep(const RunContext& context,
+                   Vantor::IExperimentListener& listener, StepFields& fields,
+                   std::size_t index) {
+  const Experiment& experiment = context.experiment;
+  const std::string setName = "Set " + std::to_string(index) + ": ";
+  const std::string problem =
+      parameterSetProblem(experiment.parameterSets[index], experiment.method);
+  if (!problem.empty()) {
+    listener.onError(setName + problem);
+    return {};
+  }
+  StepResult result;
+  try {
+    result.written = experiment.type == ExperimentType::DHI
+                         ? dhiStep(context, listener, fields, index)
+                         : reconstructionStep(context, listener, fields, index);
+  } catch (...) {
+    listener.onError(setName + numerics::describeCurrentFailure());
+    return {};
+  }
+  if (experiment.focus.enabled) {
+    result.figures = measureFocus(experiment.focus, fields.work[0].rows(),
+                                  context.holograms.n);
+  }
+  return result;
+}
+
+numerics::FocusFigures focusAt(const RunContext& context, StepFields& fields,
+                               const ParameterSet& set) {
+  numerics::ReconstructionOutputs outputs;
   outputs.intensity = fields.work[0].rows();
-  reconstruct(methodOf(experiment.method), holograms.first, opticsOf(set),
-              outputs);
-}
-
-void Experiment::reconstructionStep(Vantor::IExperimentListener* listener,
-                                    int index, const RunHolograms& holograms,
-                                    StepFields& fields,
-                                    const ParameterSet& parameters,
-                                    const std::string& directory) const {
-  ReconstructionOutputs outputs;
-  outputs.intensity = fields.work[0].rows();
-  if (fields.field1) outputs.field = fields.field1.rows();
-  reconstruct(methodOf(method), holograms.first, opticsOf(parameters), outputs);
-  if (!allFinite(fields.work[0])) return reportOverflow(listener, index);
-  const std::string base = baseName(directory, index);
-  savePicture(listener, base, fields.work[0], output);
-  if (data.any()) {
-    writeMeasurements(*this, listener, index, parameters, fields, holograms.n,
-                      base);
-  }
-}
-
-void Experiment::dhiStep(Vantor::IExperimentListener* listener, int index,
-                         const RunHolograms& holograms, StepFields& fields,
-                         const ParameterSet& parameters,
-                         const std::string& directory) const {
-  DhiOutputs outputs;
-  outputs.intensity1 = fields.work[0].rows();
-  outputs.intensity2 = fields.work[1].rows();
-  outputs.phaseDifference = fields.work[2].rows();
-  if (fields.field1) {
-    outputs.field1 = fields.field1.rows();
-    outputs.field2 = fields.field2.rows();
-  }
-  reconstructDhi(methodOf(method), holograms.first, holograms.second,
-                 opticsOf(parameters), outputs);
-  if (!allFinite(fields.work[0]) || !allFinite(fields.work[1])) {
-    return reportOverflow(listener, index);
-  }
-  const std::string base = baseName(directory, index);
-  savePicture(listener, base + "_intensity1", fields.work[0], output);
-  savePicture(listener, base + "_intensity2", fields.work[1], output);
-  // The phase always spans its whole range, whatever the intensities use.
-  savePicture(listener, base + "_phaseDiff", fields.work[2],
-              OutputOptions{true, 1.0});
-  if (data.any()) {
-    writeMeasurements(*this, listener, index, parameters, fields, holograms.n,
-                      base);
-  }
+  numerics::reconstruct(methodOf(context.experiment.method),
+                        context.holograms.first, opticsOf(set), outputs);
+  return measureFocus(context.experiment.focus, fields.work[0].rows(),
+                      context.holograms.n);
 }

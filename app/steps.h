@@ -1,21 +1,16 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "experiment.h"
+#include "focus.h"
 #include "reconstruction.h"
+#include "run_context.h"
 
-/// The holograms of one run, prepared once for every set (the local mean
-/// subtracted, and the sideband filter applied when the experiment has
-/// one), and their files exactly as they were read.
-struct RunHolograms {
-  numerics::PreparedHologram first;
-  numerics::PreparedHologram second;  ///< interferometry only
-  int n = 0;
-  std::string firstFile;
-  std::string secondFile;
-};
+// One step of the sweep: a parameter set reconstructed, its pictures and
+// measurement data written, its focus figures measured.
 
 /// The arrays one step fills, one set of them per thread: the intensity
 /// (both intensities and the interference phase for interferometry), the
@@ -45,8 +40,23 @@ numerics::Method methodOf(ReconstructionMethod method);
 /// The numerics' record of a set's values.
 numerics::Optics opticsOf(const ParameterSet& set);
 
-/// Reconstructs the first hologram with set into fields.work[0], its
-/// intensity, writing nothing: what the focus search evaluates.
-void reconstructFirstIntensity(const Experiment& experiment,
-                               const RunHolograms& holograms,
-                               StepFields& fields, const ParameterSet& set);
+/// What a step gave: whether everything of it was written, and its focus
+/// figures (of the first hologram) when the experiment asks for them and
+/// the set was reconstructed.
+struct StepResult {
+  bool written = false;
+  std::optional<numerics::FocusFigures> figures;
+};
+
+/// Reconstructs set index into fields and writes its pictures into the run
+/// directory, reporting to listener (the run's, or a collector of a worker
+/// thread). A set whose values the numerics cannot use (a zero distance,
+/// say) is reported and loses its pictures, not the rest of the sweep.
+StepResult runStep(const RunContext& context,
+                   Vantor::IExperimentListener& listener, StepFields& fields,
+                   std::size_t index);
+
+/// The focus figures of the first hologram reconstructed with set, into
+/// fields, writing nothing: what the refinement of z evaluates.
+numerics::FocusFigures focusAt(const RunContext& context, StepFields& fields,
+                               const ParameterSet& set);

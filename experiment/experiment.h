@@ -5,13 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "field.h"
 #include "options.h"
 #include "results.h"
-#include "timer.h"
-
-struct RunHolograms;
-struct StepFields;
 
 namespace Vantor {
 class IExperimentListener;
@@ -56,6 +51,14 @@ struct RunOptions {
   std::string outputDirectory;
 };
 
+/// How a run ended, for the program's exit status.
+enum class RunEnd {
+  finished,     ///< every set done, nothing reported as failed
+  failed,       ///< something was reported through onError
+  refused,      ///< the options do not fit the experiment (a usage error)
+  interrupted,  ///< stopped by SIGINT or SIGTERM before its end
+};
+
 /// The description of one experiment, and the object the run operates on.
 class Experiment {
  public:
@@ -65,8 +68,6 @@ class Experiment {
   std::string hologramPath2;
   ClipType clipType = ClipType::Center;
   std::int32_t preferredSize = 0;
-  Vantor::Timer stepTimer;
-  Vantor::Timer totalTimer;
   std::vector<ParameterSet> parameterSets;
   OutputOptions output;
   /// The optional elements; their defaults add nothing to a run.
@@ -75,6 +76,9 @@ class Experiment {
   FocusOptions focus;
   /// Why the last `load` failed, for the user; empty after a success.
   std::string loadError;
+  /// What the last `load` read but the user should look at (a method text
+  /// it does not know, say), one line each.
+  std::vector<std::string> loadWarnings;
   /// The experiment file exactly as `load` read it, for the archive.
   std::string fileBytes;
 
@@ -83,40 +87,19 @@ class Experiment {
   bool load(const std::string& path);
 
   /// Writes results.xml: run times and the table of parameter sets.
-  /// Returns why the file could not be written whole (a partial file is
-  /// removed), empty on success.
+  /// Returns why the file could not be written whole, empty on success.
   std::string saveResults(const std::string& path, double fullTime,
                           double averageTime) const;
 
   /// Writes the results file of one shard: its own sets only, under their
-  /// indices in the whole sweep, with the shard and the SHA-256 of the
-  /// experiment file on the root element.
+  /// indices in the whole sweep, with the shard and the identity of the
+  /// sweep's inputs on the root element.
   std::string saveShardResults(const std::string& path, double fullTime,
-                               double averageTime, const Shard& shard) const;
+                               double averageTime, const Shard& shard,
+                               const ShardIdentity& identity) const;
 
-  /// Runs the whole experiment described by the file at path.
-  void run(const std::string& path, Vantor::IExperimentListener* listener,
-           const RunOptions& options = {});
-
-  /// Reads one hologram picture into samples (left empty on failure, which
-  /// is then reported through the listener) and sets size; bytes receives
-  /// the file exactly as it was read and decoded.
-  void loadHologram(Vantor::IExperimentListener* listener,
-                    const std::string& path, numerics::RealField& samples,
-                    int& size, std::string& bytes) const;
-
-  /// Reconstructs one parameter set into fields and writes its intensity
-  /// picture, and the measurement data <Data> asks for.
-  void reconstructionStep(Vantor::IExperimentListener* listener, int index,
-                          const RunHolograms& holograms, StepFields& fields,
-                          const ParameterSet& parameters,
-                          const std::string& directory) const;
-
-  /// Reconstructs both holograms of one parameter set and writes the two
-  /// intensity pictures and the interference phase picture, and the
-  /// measurement data <Data> asks for.
-  void dhiStep(Vantor::IExperimentListener* listener, int index,
-               const RunHolograms& holograms, StepFields& fields,
-               const ParameterSet& parameters,
-               const std::string& directory) const;
+  /// Runs the whole experiment described by the file at path, reporting to
+  /// listener (nothing when it is null).
+  RunEnd run(const std::string& path, Vantor::IExperimentListener* listener,
+             const RunOptions& options = {});
 };

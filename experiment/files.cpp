@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 
 #include "memory.h"
@@ -52,24 +54,31 @@ int writeAll(int fd, std::string_view bytes) {
   return 0;
 }
 
-/// Opens path for writing. created tells whether this call made the file:
-/// only then may a failed write remove it. O_EXCL also refuses a symbolic
-/// link, which is then opened the ordinary way, through the link.
-int openForWriting(const std::string& path, bool& created) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  created = fd >= 0;
-  if (fd < 0 && errno == EEXIST) {
-    fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  }
-  return fd;
+/// The name a file is written under until it is whole: hidden, in the same
+/// directory (so that the rename stays on one file system and is atomic),
+/// and unique to this process and call. "dir/result_01.png" gives
+/// "dir/.result_01.png.4711-3.tmp".
+std::string temporaryName(const std::string& path) {
+  static std::atomic<unsigned> calls{0};
+  const std::size_t slash = path.rfind('/');
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  // Short enough that the whole name stays below NAME_MAX (255).
+  const std::string name = path.substr(start, 200);
+  return path.substr(0, start) + "." + name + "." + std::to_string(::getpid()) +
+         "-" + std::to_string(calls++) + ".tmp";
 }
 
-/// Removes path if it is still the regular file this call created.
-void removeOurs(const std::string& path) {
-  struct stat status {};
-  if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-    ::unlink(path.c_str());
-  }
+/// Writes bytes straight into what path names, when that is no regular file
+/// of ours to replace: a device such as /dev/null, or a FIFO with a reader.
+/// O_NONBLOCK: a FIFO without a reader fails at once instead of blocking.
+std::string writeInPlace(const std::string& path, std::string_view bytes) {
+  Descriptor file(
+      ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) return systemReason(errno);
+  int error = writeAll(file.get(), bytes);
+  const int closeError = file.close();
+  if (error == 0) error = closeError;
+  return error == 0 ? std::string() : systemReason(error);
 }
 
 }  // namespace
@@ -110,13 +119,30 @@ std::string readWholeFile(const std::string& path, std::string& bytes) {
 }
 
 std::string writeWholeFile(const std::string& path, std::string_view bytes) {
-  bool created = false;
-  Descriptor file(openForWriting(path, created));
+  // Through a symbolic link to its target, which is then what is replaced;
+  // a link that leads nowhere is refused as the system refuses to open it.
+  std::string target = path;
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    std::error_code error;
+    target = std::filesystem::canonical(path, error).string();
+    if (error) return systemReason(ENOENT);
+  }
+  if (::stat(target.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    if (S_ISDIR(status.st_mode)) return systemReason(EISDIR);
+    return writeInPlace(target, bytes);
+  }
+  const std::string temporary = temporaryName(target);
+  Descriptor file(
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (file.get() < 0) return systemReason(errno);
   int error = writeAll(file.get(), bytes);
   const int closeError = file.close();
   if (error == 0) error = closeError;
+  if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
+    error = errno;
+  }
   if (error == 0) return {};
-  if (created) removeOurs(path);
+  ::unlink(temporary.c_str());
   return systemReason(error);
 }

@@ -7,8 +7,8 @@
 // Whole-file input and output, the one way the program reads its inputs and
 // writes its records: a file is read or written entirely, or the caller gets
 // the reason it was not, as a short text for the user ("No space left on
-// device"). Nothing is ever left half-written under a name we created, and
-// nothing we did not create is ever removed.
+// device"). Nothing is ever left half-written under a file's own name: a
+// write that fails or is cut short leaves the file as it was, or absent.
 
 /// Reads the regular file at path (symbolic links followed) into bytes.
 /// Returns the reason it could not, empty on success: "not a regular file"
@@ -21,9 +21,12 @@ std::string readWholeFile(const std::string& path, std::string& bytes,
 /// readWholeFile with the memory the system reports available as the limit.
 std::string readWholeFile(const std::string& path, std::string& bytes);
 
-/// Writes bytes to path, replacing what the file held. Returns the reason
-/// it could not, empty on success; the close counts, since a full disk
-/// often shows only there. A file that this call created is removed again
-/// when the write fails; a file that existed before, a symbolic link, a
-/// device or anything else that was not ours is never removed.
+/// Writes bytes to path, replacing what the file held, whole or not at all:
+/// the bytes go to a hidden temporary file in the same directory, which is
+/// renamed over path once it is written and closed (a full disk often
+/// shows only at the close). Returns the reason it could not, empty on
+/// success; the previous file, if any, is then untouched, and the temporary
+/// one is gone. A symbolic link is followed and its target replaced; a
+/// device or a FIFO (with a reader) is written as it is, having nothing to
+/// be replaced by.
 std::string writeWholeFile(const std::string& path, std::string_view bytes);

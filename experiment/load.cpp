@@ -6,6 +6,7 @@
 
 #include "experiment.h"
 #include "files.h"
+#include "names.h"
 #include "numbers.h"
 #include "option_elements.h"
 #include "sweep.h"
@@ -71,23 +72,27 @@ class Loader {
     if (!root_) return fail("no <Experiment> element");
     const pugi::xml_attribute type = root_.attribute("type");
     if (!type) return failMissing(root_, "type");
-    const std::string typeText = type.value();
-    if (typeText == "Reconstruction") {
-      experiment_.type = ExperimentType::Reconstruction;
-    } else if (typeText == "DHI") {
-      experiment_.type = ExperimentType::DHI;
-    }
     const pugi::xml_attribute method = root_.attribute("method");
     if (!method) return failMissing(root_, "method");
-    const std::string methodText = method.value();
-    if (methodText == "Fresnel") {
-      experiment_.method = ReconstructionMethod::Fresnel;
-    } else if (methodText == "Convolution") {
-      experiment_.method = ReconstructionMethod::Convolution;
-    } else if (methodText == "AngularSpectrum") {
-      experiment_.method = ReconstructionMethod::AngularSpectrum;
-    }
+    readNamed(root_, type, ExperimentType::Reconstruction, experiment_.type);
+    readNamed(root_, method, ReconstructionMethod::Fresnel, experiment_.method);
     return true;
+  }
+
+  /// The value attribute names. Any other text runs fallback, as files
+  /// written for the first versions rely on, with a warning: a misspelt
+  /// name would otherwise run other physics without a word.
+  template <typename Enum>
+  void readNamed(const pugi::xml_node& element,
+                 const pugi::xml_attribute& attribute, Enum fallback,
+                 Enum& value) {
+    const std::optional<Enum> named = valueNamed<Enum>(attribute.value());
+    value = named ? *named : fallback;
+    if (named) return;
+    experiment_.loadWarnings.push_back(
+        path_ + ": <" + element.name() + " " + attribute.name() + "=\"" +
+        attribute.value() + "\"> is not " + validNames<Enum>() + "; running " +
+        nameOf(fallback));
   }
 
   bool readHologram() {
@@ -106,17 +111,11 @@ class Loader {
     const pugi::xml_attribute clipType = hologram.attribute("clipType");
     if (!clipType) return failMissing(hologram, "clipType");
     experiment_.hologramPath = value.value();
-    experiment_.clipType = clipTypeOf(clipType.value());
+    readNamed(hologram, clipType, ClipType::Center, experiment_.clipType);
     const std::optional<std::int32_t> size = readInteger(preferredSize.value());
     if (!size) return failNumber(hologram, preferredSize, "a whole number");
     experiment_.preferredSize = *size;
     return true;
-  }
-
-  static ClipType clipTypeOf(const std::string& text) {
-    if (text == "Left") return ClipType::Left;
-    if (text == "Right") return ClipType::Right;
-    return ClipType::Center;
   }
 
   bool readSweep() {
@@ -197,6 +196,7 @@ class Loader {
 bool Experiment::load(const std::string& path) {
   parameterSets.clear();
   loadError.clear();
+  loadWarnings.clear();
   fileBytes.clear();
   try {
     return Loader(*this, path).load();

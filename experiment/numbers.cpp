@@ -5,11 +5,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iomanip>
 #include <limits>
+#include <locale>
+#include <sstream>
 
 #include "shortest.h"
 
@@ -80,6 +84,24 @@ std::optional<std::int32_t> readInteger(const char* text) {
   const long value = strtol_l(text, &end, 10, cLocale());
   if (end == text || !onlySpacesFrom(end)) return std::nullopt;
   return saturateToInt32(value);
+}
+
+std::optional<std::int32_t> readInt32(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = strtol_l(text, &end, 10, cLocale());
+  if (end == text || !onlySpacesFrom(end) || errno == ERANGE ||
+      value != saturateToInt32(value)) {
+    return std::nullopt;
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+std::string trimmed(const char* text) {
+  while (isSpace(*text)) ++text;
+  std::string word = text;
+  while (!word.empty() && isSpace(word.back())) word.pop_back();
+  return word;
 }
 
 std::optional<double> readReal(const char* text) {
@@ -161,4 +183,11 @@ std::string formatReal(double value) {
   std::snprintf(text.data(), text.size(), "%f", narrowed);
   text.pop_back();
   return text;
+}
+
+std::string shownNumber(double value, int digits) {
+  std::ostringstream text;
+  text.imbue(std::locale::classic());
+  text << std::setprecision(digits) << value;
+  return text.str();
 }

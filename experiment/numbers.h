@@ -13,6 +13,14 @@
 /// for anything else ("1e3", "64abc", "abc", "").
 std::optional<std::int32_t> readInteger(const char* text);
 
+/// readInteger for the new elements: a number outside the 32-bit range is
+/// refused instead of saturated, so that no message echoes a value other
+/// than the one written.
+std::optional<std::int32_t> readInt32(const char* text);
+
+/// text without the spaces XML allows around an attribute's value.
+std::string trimmed(const char* text);
+
 /// Reads text that is entirely a number, spaces around it allowed, exactly
 /// as strtod does in the C locale (hex floats, inf, nan and overflow to
 /// infinity included); empty for anything else ("5,32e-07", "abc", "").
@@ -45,6 +53,10 @@ std::string formatReal(double value);
 /// millimetres keep their "0.250000"; 5.32e-07 stays "5.32e-07" instead of
 /// collapsing to "0.000001".
 std::string formatParameter(double value);
+
+/// value as the console shows numbers: at most digits significant digits,
+/// as a stream writes them by default ("0.155", "1e-05").
+std::string shownNumber(double value, int digits = 6);
 
 /// value narrowed to single precision as IEEE arithmetic does it, including
 /// overflow to infinity, which a plain cast leaves undefined.

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "names.h"
 #include "numbers.h"
 #include "option_elements.h"
 
@@ -52,7 +53,8 @@ std::string readOptionalNumber(const pugi::xml_node& element, const char* name,
   return {};
 }
 
-/// "x y width height", four whole numbers, width and height at least 1.
+/// "x y width height", four whole numbers, width and height at least 3:
+/// the Sobel gradients of the focus figures need a 3 x 3 neighbourhood.
 std::optional<PictureRegion> regionOf(const char* text) {
   std::istringstream words(text);
   std::array<std::string, 4> parts;
@@ -63,35 +65,14 @@ std::optional<PictureRegion> regionOf(const char* text) {
   if (words >> rest) return std::nullopt;
   std::array<int, 4> numbers{};
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    const std::optional<std::int32_t> value = readInteger(parts[i].c_str());
-    if (!value || *value < (i < 2 ? 0 : 1)) return std::nullopt;
+    const std::optional<std::int32_t> value = readInt32(parts[i].c_str());
+    if (!value || *value < (i < 2 ? 0 : 3)) return std::nullopt;
     numbers[i] = *value;
   }
   return PictureRegion{numbers[0], numbers[1], numbers[2], numbers[3]};
 }
 
-constexpr std::array<FocusMetric, 5> kMetrics = {
-    FocusMetric::NormalizedVariance, FocusMetric::TenenbaumGradient,
-    FocusMetric::TamuraGradient, FocusMetric::IntegratedAmplitude,
-    FocusMetric::IntegratedAmplitudeMax};
-
 }  // namespace
-
-const char* focusMetricName(FocusMetric metric) {
-  switch (metric) {
-    case FocusMetric::NormalizedVariance:
-      return "NormalizedVariance";
-    case FocusMetric::TenenbaumGradient:
-      return "TenenbaumGradient";
-    case FocusMetric::TamuraGradient:
-      return "TamuraGradient";
-    case FocusMetric::IntegratedAmplitude:
-      return "IntegratedAmplitude";
-    case FocusMetric::IntegratedAmplitudeMax:
-      return "IntegratedAmplitudeMax";
-  }
-  return "";
-}
 
 std::string readDataElement(const pugi::xml_node& root, DataOptions& data) {
   const pugi::xml_node element = root.child("Data");
@@ -111,13 +92,13 @@ std::string readFilterElement(const pugi::xml_node& root,
   const pugi::xml_node element = root.child("Filter");
   if (!element) return {};
   const pugi::xml_attribute type = element.attribute("type");
-  if (std::string(type.value()) != "Sideband") {
+  if (trimmed(type.value()) != "Sideband") {
     return type ? badValue(element, type, "the only type is Sideband")
                 : "<Filter> has no attribute \"type\" (Sideband)";
   }
   filter.enabled = true;
   if (const pugi::xml_attribute order = element.attribute("order")) {
-    const std::string text = order.value();
+    const std::string text = trimmed(order.value());
     if (text != "+1" && text != "1" && text != "-1") {
       return badValue(element, order, "the order is +1 or -1");
     }
@@ -151,26 +132,21 @@ std::string readFocusElement(const pugi::xml_node& root, FocusOptions& focus) {
   if (!element) return {};
   focus.enabled = true;
   if (const pugi::xml_attribute metric = element.attribute("metric")) {
-    bool known = false;
-    for (const FocusMetric candidate : kMetrics) {
-      if (std::string(metric.value()) == focusMetricName(candidate)) {
-        focus.metric = candidate;
-        known = true;
-      }
+    const std::optional<FocusMetric> named =
+        valueNamed<FocusMetric>(trimmed(metric.value()));
+    if (!named) {
+      return badValue(
+          element, metric,
+          ("the metric is one of " + validNames<FocusMetric>()).c_str());
     }
-    if (!known) {
-      return badValue(element, metric,
-                      "the metrics are NormalizedVariance, TenenbaumGradient, "
-                      "TamuraGradient, IntegratedAmplitude and "
-                      "IntegratedAmplitudeMax");
-    }
+    focus.metric = *named;
   }
   if (const pugi::xml_attribute region = element.attribute("region")) {
     focus.region = regionOf(region.value());
     if (!focus.region) {
       return badValue(element, region,
                       "not \"x y width height\" in whole pixels, width and "
-                      "height at least 1");
+                      "height at least 3");
     }
   }
   return readFlagAttribute(element, "refine", focus.refine);

@@ -52,8 +52,5 @@ struct FocusOptions {
   bool refine = false;
 };
 
-/// The metric's name in the file ("NormalizedVariance").
-const char* focusMetricName(FocusMetric metric);
-
 /// Why region does not lie within an n x n picture, empty when it does.
 std::string focusRegionOutside(const PictureRegion& region, int n);

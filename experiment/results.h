@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-// results.xml of a whole sweep, the shard files of a sweep split over a
-// cluster, and the merge of the shard files into the one results.xml.
+// A sweep split over a cluster: its shards, and what their files carry.
 
 /// One of the parts a sweep is split into: the sets whose 0-based index i
 /// satisfies i mod count = number - 1.
@@ -18,22 +17,23 @@ struct Shard {
     return index % static_cast<std::size_t>(count) ==
            static_cast<std::size_t>(number - 1);
   }
+  /// The shard's own file of a sweep's file stem.ext: stem.3-of-4.ext.
+  std::string fileName(const std::string& stem, const std::string& ext) const;
   /// The shard's results file: "results.3-of-4.xml".
-  std::string resultsFileName() const;
+  std::string resultsFileName() const { return fileName("results", "xml"); }
+  /// The shard's focus figures: "focus.3-of-4.csv".
+  std::string focusFileName() const { return fileName("focus", "csv"); }
+  /// "3/4", as the console and the shard files write it.
+  std::string text() const;
 };
 
-/// What a merge found: the shard files and sets it joined.
-struct MergeSummary {
-  int shards = 0;
-  std::size_t sets = 0;
+/// What every shard file of a sweep carries so that the merge can tell the
+/// shards of one sweep from others and find the sweep again: the SHA-256 of
+/// the experiment file, of all inputs together (the experiment file, the
+/// holograms and every other picture the run read, in the order read),
+/// and the name under which params holds the experiment file.
+struct ShardIdentity {
+  std::string experimentDigest;
+  std::string inputsDigest;
+  std::string experimentFile;
 };
-
-/// Joins the shard files results.K-of-N.xml in directory into
-/// directory/results.xml, every set in index order; fullRTime is the sum
-/// of the shards' times, averageTime the mean over all sets. Returns the
-/// problems, each naming its file (a missing shard, one from another
-/// experiment, an unreadable one); nothing is written unless there are
-/// none. The shards' focus.K-of-N.csv, when there are any, are joined into
-/// focus.csv the same way.
-std::vector<std::string> mergeShardResults(const std::string& directory,
-                                           MergeSummary& summary);

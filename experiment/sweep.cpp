@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "names.h"
 #include "numbers.h"
 #include "shortest.h"
 
@@ -159,7 +160,8 @@ void buildSweep(const ValueLists& lists, std::vector<ParameterSet>& sets) {
   }
 }
 
-std::string parameterSetProblem(const ParameterSet& set) {
+std::string parameterSetProblem(const ParameterSet& set,
+                                ReconstructionMethod method) {
   const auto positive = [](double x) { return std::isfinite(x) && x > 0.0; };
   if (!positive(set.wavelength)) {
     return "the wavelength must be positive and finite, not " +
@@ -171,7 +173,12 @@ std::string parameterSetProblem(const ParameterSet& set) {
   if (!std::isfinite(set.zDistance)) {
     return "the z distance must be finite, not " + shortestText(set.zDistance);
   }
-  if (set.zDistance == 0.0) return "the z distance must not be 0";
+  // The angular spectrum at z = 0 is the hologram plane itself, where an
+  // image-plane microscope has its focus; the other two divide by z.
+  if (set.zDistance == 0.0 && method != ReconstructionMethod::AngularSpectrum) {
+    return std::string("the z distance must not be 0 with the ") +
+           nameOf(method) + " method (AngularSpectrum reconstructs at 0)";
+  }
   if (!positive(set.ccdPixelDistance)) {
     return "the pixel pitch must be positive and finite, not " +
            shortestText(set.ccdPixelDistance);

@@ -58,8 +58,9 @@ std::optional<std::size_t> sweepSize(const std::array<std::size_t, 4>& lengths);
 /// non-empty and their product within kMaxParameterSets.
 void buildSweep(const ValueLists& lists, std::vector<ParameterSet>& sets);
 
-/// Why the reconstruction cannot use set, as a phrase for "Set 3: ...":
+/// Why method cannot reconstruct set, as a phrase for "Set 3: ...":
 /// wavelength and pixel pitch must be positive and finite, the z distance
-/// finite and not 0 (a negative z is a plane like any other), the angle
-/// finite. Empty when the set is usable.
-std::string parameterSetProblem(const ParameterSet& set);
+/// finite (a negative z is a plane like any other) and, but for the angular
+/// spectrum, not 0; the angle finite. Empty when the set is usable.
+std::string parameterSetProblem(const ParameterSet& set,
+                                ReconstructionMethod method);

@@ -579,6 +579,68 @@ void reconstructDhi(Method method, const PreparedHologram& hologram1,
          });
 }
 
+namespace {
+
+// The angular spectrum's band limit and the root's reach in frequency
+// samples, as fillTransfer decides them: a frequency pair (a, b) of
+// magnitudes is kept when both lie below the limit and the root
+// 1 - (a s)^2 - (b s)^2, s = wavelength / (n pitch), is positive.
+struct BandLimit {
+  double limit;
+  double sine;
+
+  BandLimit(int n, const Optics& optics) {
+    const double width = n * optics.pitch;
+    const double reach = 2.0 * std::abs(optics.zDistance) / width;
+    limit = width / (optics.wavelength * std::sqrt(reach * reach + 1));
+    sine = optics.wavelength / width;
+  }
+
+  bool keeps(int a, int b) const {
+    const double sa = a * sine;
+    const double sb = b * sine;
+    return a < limit && b < limit && 1.0 - sa * sa - sb * sb > 0.0;
+  }
+
+  // The largest b kept with a, or -1: the kept b form a run from 0.
+  int highest(int a, int top) const {
+    if (!keeps(a, 0)) return -1;
+    int low = 0;         // kept
+    int high = top + 1;  // not kept, or past the grid
+    while (high - low > 1) {
+      const int middle = low + (high - low) / 2;
+      (keeps(a, middle) ? low : high) = middle;
+    }
+    return low;
+  }
+};
+
+// How many signed frequencies of an n-sample axis have magnitude k: 0 and,
+// for even n, n / 2 once, the others twice (n = 4: 0, 1, -2, -1).
+std::size_t multiplicity(int k, int n) { return k == 0 || 2 * k == n ? 1 : 2; }
+
+}  // namespace
+
+std::size_t angularSpectrumKeptFrequencies(int n, const Optics& optics) {
+  const BandLimit band(n, optics);
+  const int top = n / 2;
+  std::size_t kept = 0;
+  for (int a = 0; a <= top; ++a) {
+    const int last = band.highest(a, top);
+    if (last < 0) break;
+    // Magnitudes 0 .. last of b, with their multiplicities.
+    const std::size_t b = static_cast<std::size_t>(last);
+    std::size_t count = 2 * b + 1;
+    if (2 * last == n) --count;  // the lone -n / 2
+    kept += multiplicity(a, n) * count;
+  }
+  return kept;
+}
+
+int angularSpectrumHighestFrequency(int n, const Optics& optics) {
+  return BandLimit(n, optics).highest(0, n / 2);
+}
+
 double samplingDistance(int n, double pitch, double wavelength) {
   return n * pitch * pitch / wavelength;
 }

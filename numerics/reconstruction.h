@@ -112,6 +112,17 @@ void reconstructDhi(Method method, const PreparedHologram& hologram1,
 /// window does.
 double samplingDistance(int n, double pitch, double wavelength);
 
+/// How many frequencies of the n x n grid the angular spectrum keeps at
+/// optics.zDistance: those that propagate and lie inside its band limit
+/// (see reconstruct). Far beyond samplingDistance the band limit leaves
+/// little but the zero frequency, and the picture little but one grey.
+std::size_t angularSpectrumKeptFrequencies(int n, const Optics& optics);
+
+/// The highest |kx| (= |ky|) the angular spectrum keeps at
+/// optics.zDistance, in frequency samples (1 / (n pitch) each); -1 when it
+/// keeps none. Details finer than n pitch / (2 k) are lost.
+int angularSpectrumHighestFrequency(int n, const Optics& optics);
+
 /// Bytes a PreparedHologram of edge n takes: real, or complex when it
 /// comes from a sideband filter.
 std::size_t preparedHologramBytes(int n, bool filtered);

@@ -9,7 +9,7 @@
 
 #include "command_line.h"
 #include "experiment_listener.h"
-#include "run.h"
+#include "run_directory.h"
 #include "support.h"
 #include "timer.h"
 
@@ -49,20 +49,28 @@ TEST(Console, LinesGiveTheTimeLeftTruncatedWithoutHours) {
 
   CapturedStreams streams;
   ExperimentListener console;
-  ErrorCountingListener counting(&console);
-  counting.onStart("e.xml", nullptr, 1, 1);
-  counting.onStart("e.xml", nullptr, 7, 0);
+  ErrorCountingListener counting(console);
+  counting.onStart("e.xml", nullptr, ExperimentType::DHI,
+                   ReconstructionMethod::Convolution);
+  counting.onStart("e.xml", nullptr, ExperimentType::Reconstruction,
+                   ReconstructionMethod::AngularSpectrum);
   counting.onRunDirectory("2026_01_05_09_03_07");
+  // The reason of a failure is printed like one and counted with it.
   counting.onError("Can't load a experiment");
+  counting.onErrorReason("e.xml: no <Experiment> element");
   counting.onError("The image must be square\n");
+  counting.onWarning("e.xml: <Experiment method=\"x\"> is not ...");
   counting.onFinish();
   EXPECT_EQ(counting.errors(), 2);
   EXPECT_EQ(streams.err.str(),
             "Error: Can't load a experiment\n"
-            "Error: The image must be square\n\n");
+            "Error: e.xml: no <Experiment> element\n"
+            "Error: The image must be square\n\n"
+            "Warning: e.xml: <Experiment method=\"x\"> is not ...\n");
   EXPECT_EQ(streams.out.str(),
             "Convolution DHI experiment (e.xml) is starting...\n"
-            "FresnelUndefined experiment (e.xml) is starting...\n"
+            "AngularSpectrum reconstruction experiment (e.xml) is "
+            "starting...\n"
             "Results go to 2026_01_05_09_03_07\nThe experiment has finished\n");
 }
 
@@ -117,13 +125,25 @@ TEST(RunNames, DirectoriesAndArchivedFilesGetFreeNames) {
   EXPECT_EQ(createRunDirectory(run), run + "_2");
   scratch.write("file", "x");
   EXPECT_EQ(createRunDirectory((root / "file/run").string()), std::nullopt);
-  for (const char* taken : {"holo.bmp", "holo_2.bmp", "a.tar.gz"}) {
-    scratch.write(taken, "x");
-  }
-  EXPECT_EQ(archivePath(root, "holo.bmp", "y"), root / "holo_3.bmp");
-  EXPECT_EQ(archivePath(root, "holo.bmp", "x"), std::nullopt);
-  EXPECT_EQ(archivePath(root, "a.tar.gz", "y"), root / "a.tar_2.gz");
-  EXPECT_EQ(archivePath(root, "new", "y"), root / "new");
+  // Every shard plans the same names: clashes of other bytes get a suffix,
+  // the same bytes under one name share a copy.
+  const std::string x = "x", y = "y", z = "z";
+  const std::vector<RunInput> inputs = {{"hologram", "a/holo.bmp", &x},
+                                        {"hologram", "b\\holo.bmp", &y},
+                                        {"hologram", "c/holo.bmp", &x},
+                                        {"background", "a.tar.gz", &z},
+                                        {"dark", "b/a.tar.gz", &y},
+                                        {"experiment", "holo.bmp", &z}};
+  EXPECT_EQ(archiveNames(inputs),
+            (std::vector<std::string>{"holo.bmp", "holo_2.bmp", "holo.bmp",
+                                      "a.tar.gz", "a.tar_2.gz", "holo_3.bmp"}));
+  // The identity of the inputs changes with any byte and any role.
+  std::vector<RunInput> changed = inputs;
+  changed[3].bytes = &y;
+  EXPECT_NE(inputsDigest(changed), inputsDigest(inputs));
+  changed = inputs;
+  changed[3].role = "hologram";
+  EXPECT_NE(inputsDigest(changed), inputsDigest(inputs));
 }
 
 TEST(CommandLine, OptionsComeFirstAndBadOnesSayWhy) {
@@ -155,6 +175,9 @@ TEST(CommandLine, OptionsComeFirstAndBadOnesSayWhy) {
       {{"--output="}, "--output needs a directory"},
       {{"--help=yes"}, "--help takes no value"},
       {{"--merge", "out", "--threads", "2"}, "--merge takes no other options"},
+      {{"--shard", "1/2", "e.xml"},
+       "--shard needs --output DIR: the shards of one sweep write into one "
+       "directory, which --merge then joins"},
   };
   for (const auto& c : cases) {
     CommandLine line;

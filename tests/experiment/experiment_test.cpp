@@ -106,19 +106,28 @@ TEST(Sweep, RangesGiveEveryValueAskedForAndSetsVaryPixelDistanceFastest) {
     EXPECT_EQ(sets[i].angle, lists[1][i / 4 % 3]);
     EXPECT_EQ(sets[i].ccdPixelDistance, lists[3][i % 4]);
   }
+  using enum ReconstructionMethod;
   const struct {
     ParameterSet set;
+    ReconstructionMethod method;
     std::string problem;
   } checks[] = {
-      {{5e-7, 0, -0.1, 1e-6}, ""},
-      {{0, 0, 1, 1}, "the wavelength must be positive and finite, not 0"},
-      {{kNaN, 0, 1, 1}, "the wavelength must be positive and finite, not nan"},
-      {{1, kInf, 1, 1}, "the angle must be finite, not inf"},
-      {{1, 0, 0, 1}, "the z distance must not be 0"},
-      {{1, 0, -kInf, 1}, "the z distance must be finite, not -inf"},
-      {{1, 0, 1, -2}, "the pixel pitch must be positive and finite, not -2"}};
-  for (const auto& [set, problem] : checks)
-    EXPECT_EQ(parameterSetProblem(set), problem);
+      {{5e-7, 0, -0.1, 1e-6}, Fresnel, ""},
+      {{0, 0, 1, 1}, Fresnel,
+       "the wavelength must be positive and finite, not 0"},
+      {{kNaN, 0, 1, 1}, Convolution,
+       "the wavelength must be positive and finite, not nan"},
+      {{1, kInf, 1, 1}, Fresnel, "the angle must be finite, not inf"},
+      {{1, 0, 0, 1}, Convolution,
+       "the z distance must not be 0 with the Convolution method "
+       "(AngularSpectrum reconstructs at 0)"},
+      {{1, 0, 0, 1}, AngularSpectrum, ""},
+      {{1, 0, -kInf, 1}, AngularSpectrum,
+       "the z distance must be finite, not -inf"},
+      {{1, 0, 1, -2}, Fresnel,
+       "the pixel pitch must be positive and finite, not -2"}};
+  for (const auto& [set, method, problem] : checks)
+    EXPECT_EQ(parameterSetProblem(set, method), problem);
 }
 
 const std::string kGood = R"(<?xml version="1.0"?>
@@ -244,7 +253,7 @@ TEST(Load, OptionalElementsAreStrict) {
        "<Filter radius=\"1,5\">: not a number (write the decimal separator "
        "as a full stop)"},
       {withExtra("Convolution", "<Focus metric='Sharpness'/>"),
-       "<Focus metric=\"Sharpness\">: the metrics are"},
+       "<Focus metric=\"Sharpness\">: the metric is one of"},
       {withExtra("Convolution", "<Focus region='0 0 10'/>"),
        "<Focus region=\"0 0 10\">: not \"x y width height\""},
       {withExtra("Convolution", "<Focus region='500 0 13 1'/>"),

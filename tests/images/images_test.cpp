@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "inputs.h"
 #include "library.h"
 #include "listener.h"
 #include "memory.h"
@@ -63,16 +64,13 @@ int mismatches(const RealField& samples, int n,
   return wrong;
 }
 
-struct Listener : Vantor::IExperimentListener {
+struct Listener : Vantor::SilentListener {
   Errors errors;
-  void onStart(const std::string&, const std::tm*, int, int) override {}
-  void onFinish() override {}
-  void onStep(std::uint32_t, std::uint32_t, double, double) override {}
   void onError(const std::string& m) override { errors.push_back(m); }
 };
 
-/// Experiment::loadHologram, which gives the same outcome without a
-/// listener; the reports to onError.
+/// The run's loadHologram, which gives the same outcome whoever listens;
+/// the reports to onError.
 Errors load(const std::string& path, RealField& samples, int& size,
             int preferredSize = 0, ClipType clip = ClipType::Center) {
   Experiment experiment;
@@ -81,9 +79,10 @@ Errors load(const std::string& path, RealField& samples, int& size,
   RealField quiet;
   int quietSize = size;
   std::string bytes;
-  experiment.loadHologram(nullptr, path, quiet, quietSize, bytes);
+  Vantor::SilentListener silent;
+  loadHologram(experiment, silent, path, quiet, quietSize, bytes);
   Listener listener;
-  experiment.loadHologram(&listener, path, samples, size, bytes);
+  loadHologram(experiment, listener, path, samples, size, bytes);
   EXPECT_EQ(bool(quiet), listener.errors.empty());
   // What was decoded is what the run archives.
   if (samples.size() == size) {

@@ -1,10 +1,12 @@
+#include "experiment_listener.h"
+
 #include <cmath>
 #include <cstdint>
 #include <iostream>
 #include <limits>
 #include <sstream>
 
-#include "experiment_listener.h"
+#include "names.h"
 
 namespace {
 
@@ -19,28 +21,9 @@ std::int32_t truncateToInt32(double value) {
   return static_cast<std::int32_t>(value);
 }
 
-const char* methodWord(int method) {
-  switch (method) {
-    case 0:
-      return "Fresnel";
-    case 1:
-      return "Convolution";
-    case 2:
-      return "AngularSpectrum";
-    default:
-      return "Undefined";
-  }
-}
-
-const char* typeWord(int type) {
-  switch (type) {
-    case 0:
-      return " reconstruction ";
-    case 1:
-      return " DHI ";
-    default:
-      return "Undefined ";
-  }
+/// " reconstruction " or " DHI ", between the method and "experiment".
+const char* typeWord(ExperimentType type) {
+  return type == ExperimentType::DHI ? " DHI " : " reconstruction ";
 }
 
 }  // namespace
@@ -58,9 +41,10 @@ std::string formatRemaining(double remainingSeconds) {
 }
 
 void ExperimentListener::onStart(const std::string& path,
-                                 const std::tm* /*startTime*/, int type,
-                                 int method) {
-  std::cout << methodWord(method) << typeWord(type) << "experiment (" << path
+                                 const std::tm* /*startTime*/,
+                                 ExperimentType type,
+                                 ReconstructionMethod method) {
+  std::cout << nameOf(method) << typeWord(type) << "experiment (" << path
             << ") is starting..." << std::endl;
 }
 
@@ -85,6 +69,10 @@ void ExperimentListener::onError(const std::string& message) {
   std::cerr << "Error: " << message << std::endl;
 }
 
+void ExperimentListener::onErrorReason(const std::string& reason) {
+  std::cerr << "Error: " << reason << std::endl;
+}
+
 void ExperimentListener::onRunDirectory(const std::string& directory) {
   std::cout << "Results go to " << directory << std::endl;
 }
@@ -95,37 +83,4 @@ void ExperimentListener::onNote(const std::string& text) {
 
 void ExperimentListener::onWarning(const std::string& text) {
   std::cerr << "Warning: " << text << std::endl;
-}
-
-void ErrorCountingListener::onStart(const std::string& path,
-                                    const std::tm* startTime, int type,
-                                    int method) {
-  if (inner_) inner_->onStart(path, startTime, type, method);
-}
-
-void ErrorCountingListener::onFinish() {
-  if (inner_) inner_->onFinish();
-}
-
-void ErrorCountingListener::onStep(std::uint32_t stepNumber,
-                                   std::uint32_t count, double stepTime,
-                                   double averageTime) {
-  if (inner_) inner_->onStep(stepNumber, count, stepTime, averageTime);
-}
-
-void ErrorCountingListener::onError(const std::string& message) {
-  ++errors_;
-  if (inner_) inner_->onError(message);
-}
-
-void ErrorCountingListener::onRunDirectory(const std::string& directory) {
-  if (inner_) inner_->onRunDirectory(directory);
-}
-
-void ErrorCountingListener::onNote(const std::string& text) {
-  if (inner_) inner_->onNote(text);
-}
-
-void ErrorCountingListener::onWarning(const std::string& text) {
-  if (inner_) inner_->onWarning(text);
 }
