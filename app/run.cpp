@@ -203,7 +203,8 @@ std::string optionsProblem(const Experiment& experiment,
   if (options.shard && static_cast<std::size_t>(options.shard->count) > sets) {
     return "--shard " + options.shard->text() + ": the sweep has " +
            std::to_string(sets) + (sets == 1 ? " set" : " sets") +
-           ", so it splits into at most " + std::to_string(sets) + " shards";
+           ", so it splits into at most " + std::to_string(sets) +
+           (sets == 1 ? " shard" : " shards");
   }
   return {};
 }

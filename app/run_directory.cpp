@@ -124,8 +124,8 @@ std::string foreignArchive(const fs::path& params,
     if (present && archived == *inputs[i].bytes) continue;
     if (inputs[i].role == "experiment") {
       return present ? "its params hold another experiment file"
-                     : "its params hold no " + names[i] +
-                           " (the archive of another run?)";
+                     : "its params hold another experiment's inputs (no " +
+                           names[i] + " among them)";
     }
     if (present) {
       return "its params hold another " + names[i] +

@@ -128,12 +128,10 @@ TEST(RunNames, DirectoriesAndArchivedFilesGetFreeNames) {
   // Every shard plans the same names: clashes of other bytes get a suffix,
   // the same bytes under one name share a copy.
   const std::string x = "x", y = "y", z = "z";
-  const std::vector<RunInput> inputs = {{"hologram", "a/holo.bmp", &x},
-                                        {"hologram", "b\\holo.bmp", &y},
-                                        {"hologram", "c/holo.bmp", &x},
-                                        {"background", "a.tar.gz", &z},
-                                        {"dark", "b/a.tar.gz", &y},
-                                        {"experiment", "holo.bmp", &z}};
+  const std::vector<RunInput> inputs = {
+      {"hologram", "a/holo.bmp", &x}, {"hologram", "b\\holo.bmp", &y},
+      {"hologram", "c/holo.bmp", &x}, {"background", "a.tar.gz", &z},
+      {"dark", "b/a.tar.gz", &y},     {"experiment", "holo.bmp", &z}};
   EXPECT_EQ(archiveNames(inputs),
             (std::vector<std::string>{"holo.bmp", "holo_2.bmp", "holo.bmp",
                                       "a.tar.gz", "a.tar_2.gz", "holo_3.bmp"}));
