@@ -256,8 +256,8 @@ TEST(Load, OptionalElementsAreStrict) {
        "<Focus metric=\"Sharpness\">: the metric is one of"},
       {withExtra("Convolution", "<Focus region='0 0 10'/>"),
        "<Focus region=\"0 0 10\">: not \"x y width height\""},
-      {withExtra("Convolution", "<Focus region='500 0 13 1'/>"),
-       "the <Focus> region 500 0 13 1 reaches past the 512 x 512 picture"},
+      {withExtra("Convolution", "<Focus region='500 0 13 3'/>"),
+       "the <Focus> region 500 0 13 3 reaches past the 512 x 512 picture"},
       {withExtra("Fresnel", "<Focus/>"),
        "<Focus> needs a region with the Fresnel method"}};
   ScratchDir dir;
