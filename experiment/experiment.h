@@ -1,10 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "frames.h"
 #include "options.h"
 #include "results.h"
 
@@ -68,12 +70,21 @@ class Experiment {
   std::string hologramPath2;
   ClipType clipType = ClipType::Center;
   std::int32_t preferredSize = 0;
+  /// How the zero order is suppressed (<Hologram dc>).
+  ZeroOrderMode zeroOrder = ZeroOrderMode::LocalMean;
+  /// The frames of a series (<Hologram frames>); a single picture without.
+  std::optional<FrameSelection> frames;
   std::vector<ParameterSet> parameterSets;
+  /// How many values each list of the sweep has: wavelength, angle, z
+  /// distance, pixel pitch.
+  std::array<std::size_t, 4> valueCounts{};
   OutputOptions output;
   /// The optional elements; their defaults add nothing to a run.
   DataOptions data;
   FilterOptions filter;
   FocusOptions focus;
+  BackgroundOptions background;
+  CompensationOptions compensation;
   /// Why the last `load` failed, for the user; empty after a success.
   std::string loadError;
   /// What the last `load` read but the user should look at (a method text

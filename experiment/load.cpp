@@ -112,6 +112,15 @@ class Loader {
     if (!clipType) return failMissing(hologram, "clipType");
     experiment_.hologramPath = value.value();
     readNamed(hologram, clipType, ClipType::Center, experiment_.clipType);
+    std::string problem = readZeroOrder(hologram, experiment_.zeroOrder);
+    if (!problem.empty()) return fail(problem);
+    if (const pugi::xml_attribute frames = hologram.attribute("frames")) {
+      experiment_.frames = parseFrames(frames.value(), problem);
+      if (!experiment_.frames) {
+        return fail("<Hologram frames=\"" + std::string(frames.value()) +
+                    "\">: " + problem);
+      }
+    }
     const std::optional<std::int32_t> size = readInteger(preferredSize.value());
     if (!size) return failNumber(hologram, preferredSize, "a whole number");
     experiment_.preferredSize = *size;
@@ -132,6 +141,7 @@ class Loader {
       if (lists[i].empty()) return fail(problem);
       lengths[i] = lists[i].size();
     }
+    experiment_.valueCounts = lengths;
     if (!sweepSize(lengths)) return fail(tooLargeSweep(lengths));
     buildSweep(lists, experiment_.parameterSets);
     return true;
@@ -164,25 +174,73 @@ class Loader {
   }
 
   bool readOptionalElements() {
+    bool modeGiven = false;
     std::string problem = readDataElement(root_, experiment_.data);
     if (problem.empty()) problem = readFilterElement(root_, experiment_.filter);
     if (problem.empty()) problem = readFocusElement(root_, experiment_.focus);
-    if (!problem.empty()) return fail(problem);
-    const FocusOptions& focus = experiment_.focus;
+    if (problem.empty()) {
+      problem = readBackgroundElement(root_, experiment_.background, modeGiven);
+    }
+    if (problem.empty()) {
+      problem = readCompensationElement(root_, experiment_.compensation);
+    }
+    if (problem.empty()) problem = combinationProblem(modeGiven);
+    if (problem.empty()) problem = regionsProblem();
+    return problem.empty() || fail(problem);
+  }
+
+  /// Why the optional elements do not go together, empty when they do.
+  std::string combinationProblem(bool backgroundModeGiven) const {
+    const Experiment& e = experiment_;
     // The Fresnel picture carries 1 / (wavelength z) and its field of view
     // grows with z: figures over the whole picture drift with z whatever
     // the focus.
-    if (focus.enabled && !focus.region &&
-        experiment_.method == ReconstructionMethod::Fresnel) {
-      return fail(
-          "<Focus> needs a region with the Fresnel method, whose field of "
-          "view grows with z");
+    if (e.focus.enabled && !e.focus.region &&
+        e.method == ReconstructionMethod::Fresnel) {
+      return "<Focus> needs a region with the Fresnel method, whose field of "
+             "view grows with z";
     }
-    if (focus.region && experiment_.preferredSize > 0) {
-      problem = focusRegionOutside(*focus.region, experiment_.preferredSize);
-      if (!problem.empty()) return fail(problem);
+    const bool field =
+        e.background.enabled && e.background.mode == BackgroundMode::Field;
+    // An off-axis empty frame carries the hologram's fringes: dividing by
+    // their minima is not what anyone means by a flat field.
+    if (e.background.enabled && e.filter.enabled && !backgroundModeGiven) {
+      return "<Background> needs a mode with <Filter>: Divide, Subtract or "
+             "Field (Field for an off-axis empty frame)";
     }
-    return true;
+    if (field && e.type == ExperimentType::DHI) {
+      return "<Background mode=\"Field\"> does not apply to DHI, whose "
+             "interference phase is relative already";
+    }
+    if (e.data.relativeAmplitude && !field) {
+      return "<Data relativeAmplitude=\"true\"> needs <Background "
+             "mode=\"Field\">, the field it is relative to";
+    }
+    // ImageJ orders a hyperstack's pages by z and time only.
+    const std::array<std::size_t, 4>& counts = e.valueCounts;
+    if (e.data.stack && (counts[0] > 1 || counts[1] > 1 || counts[3] > 1)) {
+      return "<Data stack=\"true\">: a stack holds z distances and frames "
+             "only, so the wavelength, the angle and the pixel pitch must "
+             "each have one value";
+    }
+    return {};
+  }
+
+  /// Why a region reaches past the window that preferredSize gives (a
+  /// picture's own size is checked once it is read).
+  std::string regionsProblem() const {
+    const Experiment& e = experiment_;
+    if (e.preferredSize <= 0) return {};
+    if (e.focus.region) {
+      std::string problem =
+          regionOutside(*e.focus.region, e.preferredSize, "Focus");
+      if (!problem.empty()) return problem;
+    }
+    if (e.compensation.region) {
+      return regionOutside(*e.compensation.region, e.preferredSize,
+                           "Compensation");
+    }
+    return {};
   }
 
   Experiment& experiment_;
@@ -194,10 +252,8 @@ class Loader {
 }  // namespace
 
 bool Experiment::load(const std::string& path) {
-  parameterSets.clear();
-  loadError.clear();
-  loadWarnings.clear();
-  fileBytes.clear();
+  // A load starts from the defaults: nothing of an earlier file may stay.
+  *this = Experiment();
   try {
     return Loader(*this, path).load();
   } catch (const std::bad_alloc&) {

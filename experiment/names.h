@@ -49,6 +49,22 @@ struct EnumNames<FocusMetric> {
       {FocusMetric::IntegratedAmplitudeMax, "IntegratedAmplitudeMax"}};
 };
 
+template <>
+struct EnumNames<ZeroOrderMode> {
+  static constexpr std::pair<ZeroOrderMode, const char*> kTable[] = {
+      {ZeroOrderMode::LocalMean, "LocalMean"},
+      {ZeroOrderMode::Mean, "Mean"},
+      {ZeroOrderMode::None, "None"}};
+};
+
+template <>
+struct EnumNames<BackgroundMode> {
+  static constexpr std::pair<BackgroundMode, const char*> kTable[] = {
+      {BackgroundMode::Divide, "Divide"},
+      {BackgroundMode::Subtract, "Subtract"},
+      {BackgroundMode::Field, "Field"}};
+};
+
 /// The text of value ("AngularSpectrum"); empty for a value outside the
 /// table.
 template <typename Enum>

@@ -72,15 +72,47 @@ std::optional<PictureRegion> regionOf(const char* text) {
   return PictureRegion{numbers[0], numbers[1], numbers[2], numbers[3]};
 }
 
+/// The region attribute of element, when it has one.
+std::string readRegion(const pugi::xml_node& element,
+                       std::optional<PictureRegion>& region) {
+  const pugi::xml_attribute attribute = element.attribute("region");
+  if (!attribute) return {};
+  region = regionOf(attribute.value());
+  if (region) return {};
+  return badValue(element, attribute,
+                  "not \"x y width height\" in whole pixels, width and "
+                  "height at least 3");
+}
+
+/// The named value of attribute name, strict: any other text fails,
+/// naming the valid ones; unchanged when the attribute is absent.
+template <typename Enum>
+std::string readNamedAttribute(const pugi::xml_node& element, const char* name,
+                               Enum& value) {
+  const pugi::xml_attribute attribute = element.attribute(name);
+  if (!attribute) return {};
+  const std::optional<Enum> named =
+      valueNamed<Enum>(trimmed(attribute.value()));
+  if (!named) {
+    return badValue(element, attribute, ("not " + validNames<Enum>()).c_str());
+  }
+  value = *named;
+  return {};
+}
+
 }  // namespace
 
 std::string readDataElement(const pugi::xml_node& root, DataOptions& data) {
   const pugi::xml_node element = root.child("Data");
   if (!element) return {};
-  for (const auto& [name, flag] : {std::pair{"amplitude", &data.amplitude},
-                                   {"phase", &data.phase},
-                                   {"intensity", &data.intensity},
-                                   {"unwrap", &data.unwrap}}) {
+  for (const auto& [name, flag] :
+       {std::pair{"amplitude", &data.amplitude},
+        {"phase", &data.phase},
+        {"intensity", &data.intensity},
+        {"unwrap", &data.unwrap},
+        {"opticalPath", &data.opticalPath},
+        {"relativeAmplitude", &data.relativeAmplitude},
+        {"stack", &data.stack}}) {
     std::string problem = readFlagAttribute(element, name, *flag);
     if (!problem.empty()) return problem;
   }
@@ -122,8 +154,11 @@ std::string readFilterElement(const pugi::xml_node& root,
       *value = *number;
     }
   }
-  if (problem.empty())
+  if (problem.empty()) {
     problem = readFlagAttribute(element, "center", filter.center);
+  }
+  if (problem.empty())
+    problem = readFlagAttribute(element, "crop", filter.crop);
   return problem;
 }
 
@@ -141,23 +176,58 @@ std::string readFocusElement(const pugi::xml_node& root, FocusOptions& focus) {
     }
     focus.metric = *named;
   }
-  if (const pugi::xml_attribute region = element.attribute("region")) {
-    focus.region = regionOf(region.value());
-    if (!focus.region) {
-      return badValue(element, region,
-                      "not \"x y width height\" in whole pixels, width and "
-                      "height at least 3");
-    }
-  }
+  const std::string problem = readRegion(element, focus.region);
+  if (!problem.empty()) return problem;
   return readFlagAttribute(element, "refine", focus.refine);
 }
 
-std::string focusRegionOutside(const PictureRegion& region, int n) {
+std::string regionOutside(const PictureRegion& region, int n,
+                          const char* element) {
   const auto right = static_cast<long long>(region.x) + region.width;
   const auto bottom = static_cast<long long>(region.y) + region.height;
   if (right <= n && bottom <= n) return {};
-  return "the <Focus> region " + std::to_string(region.x) + " " +
-         std::to_string(region.y) + " " + std::to_string(region.width) + " " +
-         std::to_string(region.height) + " reaches past the " +
-         std::to_string(n) + " x " + std::to_string(n) + " picture";
+  return std::string("the <") + element + "> region " +
+         std::to_string(region.x) + " " + std::to_string(region.y) + " " +
+         std::to_string(region.width) + " " + std::to_string(region.height) +
+         " reaches past the " + std::to_string(n) + " x " + std::to_string(n) +
+         " picture";
+}
+
+std::string readZeroOrder(const pugi::xml_node& hologram, ZeroOrderMode& mode) {
+  return readNamedAttribute(hologram, "dc", mode);
+}
+
+std::string readBackgroundElement(const pugi::xml_node& root,
+                                  BackgroundOptions& background,
+                                  bool& modeGiven) {
+  const pugi::xml_node element = root.child("Background");
+  modeGiven = false;
+  if (!element) return {};
+  const pugi::xml_attribute value = element.attribute("value");
+  if (!value || std::string(value.value()).empty()) {
+    return "<Background> has no attribute \"value\" (the empty frame)";
+  }
+  background.enabled = true;
+  background.path = value.value();
+  background.darkPath = element.attribute("dark").value();
+  modeGiven = bool(element.attribute("mode"));
+  return readNamedAttribute(element, "mode", background.mode);
+}
+
+std::string readCompensationElement(const pugi::xml_node& root,
+                                    CompensationOptions& compensation) {
+  const pugi::xml_node element = root.child("Compensation");
+  if (!element) return {};
+  compensation.enabled = true;
+  std::string problem = readFlagAttribute(element, "tilt", compensation.tilt);
+  if (problem.empty()) {
+    problem = readFlagAttribute(element, "curvature", compensation.curvature);
+  }
+  if (problem.empty()) problem = readRegion(element, compensation.region);
+  if (problem.empty() && !compensation.tilt && !compensation.curvature) {
+    problem =
+        "<Compensation> with neither tilt nor curvature would remove "
+        "nothing";
+  }
+  return problem;
 }

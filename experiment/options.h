@@ -14,8 +14,41 @@ struct DataOptions {
   bool phase = false;
   bool intensity = false;
   bool unwrap = false;  ///< the unwrapped phase (or phase difference)
+  /// The optical path difference, phase times wavelength / (2 pi).
+  bool opticalPath = false;
+  /// |U| / |U_B|, with <Background mode="Field">.
+  bool relativeAmplitude = false;
+  /// One multi-page TIFF per quantity for the whole run instead of one
+  /// TIFF per set.
+  bool stack = false;
 
-  bool any() const { return amplitude || phase || intensity || unwrap; }
+  bool any() const {
+    return amplitude || phase || intensity || unwrap || opticalPath ||
+           relativeAmplitude;
+  }
+};
+
+/// How the zero order is suppressed before reconstruction (<Hologram dc>).
+enum class ZeroOrderMode {
+  LocalMean,  ///< each sample minus its 3 x 3 local mean: a high-pass
+  Mean,       ///< the window's mean subtracted: keeps low frequencies
+  None,       ///< the samples as recorded
+};
+
+/// How an empty frame corrects the hologram (<Background mode>).
+enum class BackgroundMode {
+  Divide,    ///< in-line flat field: (H - D) / (B - D), scale kept
+  Subtract,  ///< H - B
+  Field,     ///< phases relative to the empty frame's reconstructed field
+};
+
+/// <Background>: a recording of the same setup without the object, and
+/// optionally a dark frame (light off).
+struct BackgroundOptions {
+  bool enabled = false;
+  std::string path;
+  std::string darkPath;  ///< empty: none
+  BackgroundMode mode = BackgroundMode::Divide;
 };
 
 /// <Filter type="Sideband">: only the disk around the +1 (or -1) order of
@@ -27,6 +60,8 @@ struct FilterOptions {
   double radius = 0.0;           ///< 0: a third of the centre's distance
   double edge = 4.0;             ///< width of the raised cosine
   bool center = false;           ///< move the disk to the zero frequency
+  /// Reconstruct on the small grid that holds the disk (implies center).
+  bool crop = false;
 };
 
 /// The figures of sharpness computed for every set.
@@ -52,5 +87,21 @@ struct FocusOptions {
   bool refine = false;
 };
 
-/// Why region does not lie within an n x n picture, empty when it does.
-std::string focusRegionOutside(const PictureRegion& region, int n);
+/// <Compensation>: the tilt (and curvature) left in the unwrapped phase,
+/// fitted robustly by least squares over a region and removed.
+struct CompensationOptions {
+  bool enabled = false;
+  bool tilt = true;
+  bool curvature = false;  ///< adds the quadratic terms to the tilt's
+  std::optional<PictureRegion> region;  ///< the whole picture when absent
+};
+
+/// Why region does not lie within an n x n picture, empty when it does;
+/// element names it ("Focus").
+std::string regionOutside(const PictureRegion& region, int n,
+                          const char* element);
+
+/// Why the <Focus> region does not lie within an n x n picture.
+inline std::string focusRegionOutside(const PictureRegion& region, int n) {
+  return regionOutside(region, n, "Focus");
+}
