@@ -111,21 +111,25 @@ TEST(Sweep, RangesGiveEveryValueAskedForAndSetsVaryPixelDistanceFastest) {
     ParameterSet set;
     ReconstructionMethod method;
     std::string problem;
-  } checks[] = {
-      {{5e-7, 0, -0.1, 1e-6}, Fresnel, ""},
-      {{0, 0, 1, 1}, Fresnel,
-       "the wavelength must be positive and finite, not 0"},
-      {{kNaN, 0, 1, 1}, Convolution,
-       "the wavelength must be positive and finite, not nan"},
-      {{1, kInf, 1, 1}, Fresnel, "the angle must be finite, not inf"},
-      {{1, 0, 0, 1}, Convolution,
-       "the z distance must not be 0 with the Convolution method "
-       "(AngularSpectrum reconstructs at 0)"},
-      {{1, 0, 0, 1}, AngularSpectrum, ""},
-      {{1, 0, -kInf, 1}, AngularSpectrum,
-       "the z distance must be finite, not -inf"},
-      {{1, 0, 1, -2}, Fresnel,
-       "the pixel pitch must be positive and finite, not -2"}};
+  } checks[] = {{{5e-7, 0, -0.1, 1e-6}, Fresnel, ""},
+                {{0, 0, 1, 1},
+                 Fresnel,
+                 "the wavelength must be positive and finite, not 0"},
+                {{kNaN, 0, 1, 1},
+                 Convolution,
+                 "the wavelength must be positive and finite, not nan"},
+                {{1, kInf, 1, 1}, Fresnel, "the angle must be finite, not inf"},
+                {{1, 0, 0, 1},
+                 Convolution,
+                 "the z distance must not be 0 with the Convolution method "
+                 "(AngularSpectrum reconstructs at 0)"},
+                {{1, 0, 0, 1}, AngularSpectrum, ""},
+                {{1, 0, -kInf, 1},
+                 AngularSpectrum,
+                 "the z distance must be finite, not -inf"},
+                {{1, 0, 1, -2},
+                 Fresnel,
+                 "the pixel pitch must be positive and finite, not -2"}};
   for (const auto& [set, method, problem] : checks)
     EXPECT_EQ(parameterSetProblem(set, method), problem);
 }
@@ -259,7 +263,36 @@ TEST(Load, OptionalElementsAreStrict) {
       {withExtra("Convolution", "<Focus region='500 0 13 3'/>"),
        "the <Focus> region 500 0 13 3 reaches past the 512 x 512 picture"},
       {withExtra("Fresnel", "<Focus/>"),
-       "<Focus> needs a region with the Fresnel method"}};
+       "<Focus> needs a region with the Fresnel method"},
+      {edited(kGood, "clipType", "dc='Median' clipType"),
+       "<Hologram dc=\"Median\">: not LocalMean, Mean or None"},
+      {edited(kGood, "clipType", "frames='3-1' clipType"),
+       "<Hologram frames=\"3-1\">: \"3-1\" is not a frame or a range"},
+      {edited(kGood, "clipType", "frames='1,' clipType"),
+       "<Hologram frames=\"1,\">: no frames"},
+      {withExtra("Convolution", "<Background mode='Divide'/>"),
+       "<Background> has no attribute \"value\""},
+      {withExtra("Convolution", "<Background value='e.png' mode='divide'/>"),
+       "<Background mode=\"divide\">: not Divide, Subtract or Field"},
+      {withExtra("Convolution",
+                 "<Background value='e.png'/><Filter type='Sideband'/>"),
+       "<Background> needs a mode with <Filter>"},
+      {withExtra("Convolution", "<Background value='e.png' mode='Field'/>"),
+       "<Background mode=\"Field\"> does not apply to DHI"},
+      {withExtra("Convolution", "<Data relativeAmplitude='1'/>"),
+       "<Data relativeAmplitude=\"true\"> needs <Background mode=\"Field\">"},
+      {withExtra("Convolution", "<Compensation tilt='no'/>"),
+       "<Compensation> with neither tilt nor curvature would remove nothing"},
+      {withExtra("Convolution", "<Compensation region='0 0 2 3'/>"),
+       "<Compensation region=\"0 0 2 3\">: not \"x y width height\""},
+      {withExtra("Convolution", "<Compensation region='0 500 20 13'/>"),
+       "the <Compensation> region 0 500 20 13 reaches past the 512 x 512"},
+      {edited(withExtra("Convolution", "<Data stack='true'/>"),
+              "<Single value='0'/>",
+              "<Range minVal='0' maxVal='0.01' step='0.01'/>"),
+       "<Data stack=\"true\">: a stack holds z distances and frames only"},
+      {withExtra("Convolution", "<Filter type=' Sideband' crop='maybe'/>"),
+       "<Filter crop=\"maybe\">: not a boolean"}};
   ScratchDir dir;
   for (const auto& [file, problem] : cases) {
     Experiment experiment;
@@ -278,9 +311,53 @@ TEST(Load, OptionalElementsAreStrict) {
   EXPECT_EQ(experiment.filter.radius, 0.0);
   EXPECT_EQ(experiment.focus.metric, FocusMetric::TamuraGradient);
   EXPECT_EQ(experiment.focus.region->height, 40);
-  Experiment plain;
+  ASSERT_TRUE(experiment.load(dir.write(
+      "x.xml",
+      edited(withExtra("Convolution",
+                       "<Background value='e.png' dark='d.png'/>"
+                       "<Compensation curvature='yes' region='1 2 3 4'/>"
+                       "<Data stack='1' opticalPath='1'/>"),
+             "clipType", "dc=' Mean ' frames=' 2-9/3, 7 ' clipType"))));
+  EXPECT_EQ(experiment.zeroOrder, ZeroOrderMode::Mean);
+  EXPECT_EQ(experiment.background.mode, BackgroundMode::Divide);
+  EXPECT_EQ(experiment.background.darkPath, "d.png");
+  EXPECT_TRUE(experiment.compensation.tilt &&
+              experiment.compensation.curvature);
+  EXPECT_TRUE(experiment.data.stack && experiment.data.opticalPath);
+  ASSERT_TRUE(experiment.frames);
+  std::string problem;
+  EXPECT_EQ(selectedFrames(*experiment.frames, 9, 100, problem),
+            (std::vector<int>{2, 5, 8, 7}));
+  // A load starts afresh: nothing of the last file stays.
+  Experiment plain = experiment;
   ASSERT_TRUE(plain.load(dir.write("x.xml", kGood)));
-  EXPECT_FALSE(plain.data.any() || plain.filter.enabled || plain.focus.enabled);
+  EXPECT_FALSE(plain.data.any() || plain.filter.enabled ||
+               plain.focus.enabled || plain.background.enabled ||
+               plain.compensation.enabled || plain.frames);
+  EXPECT_EQ(plain.zeroOrder, ZeroOrderMode::LocalMean);
+  // Frames past the series' end, and more than a sweep may hold.
+  const struct {
+    const char* text;
+    int count;
+    std::vector<int> frames;
+    std::string problem;
+  } selections[] = {{"all", 3, {1, 2, 3}, ""},
+                    {"1-9/4,2", 9, {1, 5, 9, 2}, ""},
+                    {"8-12",
+                     10,
+                     {},
+                     "frame 12 is past the last of the series, which has "
+                     "10 frames"},
+                    {"1-2147483647/2147483647", 2147483647, {1}, ""},
+                    {"1-5,1-5", 5, {}, "the frames asked for are more than 8"},
+                    {"all", 9, {}, "the series has 9 frames, more than 8"}};
+  for (const auto& [text, count, frames, why] : selections) {
+    problem.clear();
+    const std::optional<FrameSelection> selection = parseFrames(text, problem);
+    ASSERT_TRUE(selection) << problem;
+    EXPECT_EQ(selectedFrames(*selection, count, 8, problem), frames) << text;
+    EXPECT_EQ(problem, why) << text;
+  }
 }
 
 TEST(Files, WrittenWholeOrReportedAndNothingOfOthersRemoved) {
