@@ -108,7 +108,8 @@ IntegratedAmplitude   (1 / |R|) sum over R of A; smallest for amplitude
 
 amplitude  a square 2-D array: the amplitude |U| (any float dtype), or the
            complex field U itself, whose figures are then exactly the
-           run's.
+           run's (for Fresnel to rounding: its run measures the intensity
+           before the factors of the physical grid).
 region     None for the whole picture, or (x, y, width, height) in pixels,
            origin top left, as <Focus region="x y width height">.
 
