@@ -40,7 +40,8 @@ find_package(TIFF REQUIRED)
 # cannot load it.
 option(HOLORECON_PYTHON "Build the Python module when its packages are there"
        ON)
-set(HOLORECON_PYTHON_MODULE OFF)
+# Cached, so that scripts/build can tell whether the module is built.
+set(HOLORECON_PYTHON_MODULE OFF CACHE INTERNAL "")
 if(HOLORECON_PYTHON AND NOT HOLORECON_SANITIZE AND NOT
    HOLORECON_THREAD_SANITIZE AND NOT HOLORECON_FUZZ_INSTRUMENT)
   if(NOT Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
@@ -49,6 +50,6 @@ if(HOLORECON_PYTHON AND NOT HOLORECON_SANITIZE AND NOT
   find_package(Python3 COMPONENTS Interpreter Development.Module QUIET)
   if(Python3_FOUND)
     find_package(pybind11 CONFIG QUIET)
-    set(HOLORECON_PYTHON_MODULE ${pybind11_FOUND})
+    set(HOLORECON_PYTHON_MODULE ${pybind11_FOUND} CACHE INTERNAL "")
   endif()
 endif()

@@ -51,6 +51,10 @@ program's texts.
 
 PYBIND11_MODULE(holorecon, module) {
   module.doc() = kModuleDoc;
+  // Each docstring opens with its own signature, keyword-only marker and
+  // all, as the README writes it.
+  pybind11::options options;
+  options.disable_function_signatures();
   // A transform that meets NaN or infinity says so in the run's words.
   pybind11::register_exception_translator([](std::exception_ptr raised) {
     try {
