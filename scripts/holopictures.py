@@ -93,10 +93,10 @@ def scale_bar(ax, width, pixel, unit):
         pixels = nice_length(width / 5)
         label = f"{pixels:g} pixels"
     x, y = 0.04 * width, 0.94 * width
-    ax.plot([x, x + pixels], [y, y], color="white", linewidth=5,
-            solid_capstyle="butt")
-    ax.plot([x, x + pixels], [y, y], color="black", linewidth=2,
-            solid_capstyle="butt")
+    from matplotlib import patheffects
+    ax.plot([x, x + pixels], [y, y], color="white", linewidth=3,
+            solid_capstyle="butt",
+            path_effects=[patheffects.withStroke(linewidth=5, foreground="black")])
     ax.text(x, y - 0.03 * width, label, color="white", fontsize=9,
             fontweight="bold", va="bottom",
             bbox={"facecolor": "black", "alpha": 0.5, "pad": 1.5, "linewidth": 0})
@@ -104,7 +104,9 @@ def scale_bar(ax, width, pixel, unit):
 
 def value_label(record):
     """The colour bar's label: the quantity and its unit ('phase (rad)')."""
-    quantity = record.get("quantity") or "value"
+    import re
+    quantity = re.sub(r"(?<=[a-z])(?=[A-Z])", " ",
+                      record.get("quantity") or "value").lower()
     unit = record.get("vunit") or "grey value"
     return f"{quantity} ({unit})"
 
