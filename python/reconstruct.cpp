@@ -167,16 +167,22 @@ ComplexField propagateField(ComplexField field, const Optics& unit) {
   const int n = field.size();
   PreparedHologram hologram;
   hologram.sum = static_cast<double>(n) * n;
+  hologram.complex = std::move(field);
+  // A fresh field costs about as much as a pass: the second pass writes
+  // into the input's rows, which the first has read.
+  ComplexField out(n);
   numerics::ReconstructionOutputs outputs;
-  for (const double z : {unit.zDistance, 0.0}) {
-    hologram.complex = std::move(field);
-    field = ComplexField(n);
-    outputs.field = field.rows();
+  outputs.field = out.rows();
+  const auto pass = [&](double z) {
     numerics::reconstruct(Method::angularSpectrum, hologram,
                           {unit.wavelength, 0.0, z, 1.0}, outputs);
-    if (n % 2 != 0) break;
-  }
-  return field;
+  };
+  pass(unit.zDistance);
+  if (n % 2 != 0) return out;
+  std::swap(hologram.complex, out);
+  outputs.field = out.rows();
+  pass(0.0);
+  return out;
 }
 
 py::array_t<std::complex<double>> propagate(const py::array& field, double z,
