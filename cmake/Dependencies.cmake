@@ -32,3 +32,24 @@ endif()
 # libpng and libtiff: CMake's own find modules define the imported targets.
 find_package(PNG REQUIRED)
 find_package(TIFF REQUIRED)
+
+# The Python module (python/), built whenever Debian's python3-dev and
+# pybind11-dev are there. It is for Debian's interpreter, whose packages
+# (numpy, pytest) it is used with; the python3 first on PATH may be another.
+# Sanitized builds leave it out: an interpreter that is not instrumented
+# cannot load it.
+option(HOLORECON_PYTHON "Build the Python module when its packages are there"
+       ON)
+# Cached, so that scripts/build can tell whether the module is built.
+set(HOLORECON_PYTHON_MODULE OFF CACHE INTERNAL "")
+if(HOLORECON_PYTHON AND NOT HOLORECON_SANITIZE AND NOT
+   HOLORECON_THREAD_SANITIZE AND NOT HOLORECON_FUZZ_INSTRUMENT)
+  if(NOT Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
+    set(Python3_EXECUTABLE /usr/bin/python3)
+  endif()
+  find_package(Python3 COMPONENTS Interpreter Development.Module QUIET)
+  if(Python3_FOUND)
+    find_package(pybind11 CONFIG QUIET)
+    set(HOLORECON_PYTHON_MODULE ${pybind11_FOUND} CACHE INTERNAL "")
+  endif()
+endif()
