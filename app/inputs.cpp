@@ -26,19 +26,6 @@ namespace {
 /// 1024 grid of 1 um keeps 1.6% and shows its cells sharply.
 constexpr double kFewestKeptFrequencies = 1e-3;
 
-/// The filter's request from the experiment file's <Filter>.
-SidebandRequest requestOf(const FilterOptions& filter) {
-  SidebandRequest request;
-  if (filter.fx && filter.fy) {
-    request.centre = Frequency{*filter.fx, *filter.fy};
-  }
-  request.order = filter.order;
-  request.radius = filter.radius;
-  request.edge = filter.edge;
-  request.center = filter.center;
-  return request;
-}
-
 /// The set whose angle places the filter: the first that can be
 /// reconstructed at all. Unusable sets fail on their own, as they do
 /// without a filter; a sweep without a usable set takes its first.
@@ -56,31 +43,20 @@ bool filterHolograms(RunContext& context) {
   RunHolograms& holograms = context.holograms;
   const ParameterSet& set = filterSet(context.experiment);
   SidebandResult result = numerics::filterSideband(
-      holograms.first, requestOf(context.experiment.filter), opticsOf(set));
+      holograms.first, sidebandRequest(context.experiment.filter),
+      opticsOf(set));
   if (!result.problem.empty()) {
     listener.onError("The sideband filter: " + result.problem);
     return false;
   }
   const Sideband& sideband = result.sideband;
-  const std::string centre = "fx = " + shownNumber(sideband.centre.fx, 4) +
-                             ", fy = " + shownNumber(sideband.centre.fy, 4);
-  listener.onNote("Sideband filter: centre " + centre +
-                  " frequency samples, radius " +
-                  shownNumber(sideband.radius, 4) +
-                  (sideband.center ? ", moved to the zero frequency" : ""));
-  if (sideband.contrast < numerics::kSidebandContrastThreshold) {
-    listener.onWarning("the sideband filter's centre (" + centre +
-                       ") does not stand out from its surroundings (contrast " +
-                       shownNumber(sideband.contrast, 3) + ", below " +
-                       shownNumber(numerics::kSidebandContrastThreshold, 3) +
-                       "): is the hologram off-axis?");
-  }
-  if (sideband.center && set.angle != 0.0) {
-    listener.onWarning(
-        "the sideband filter moves the order to the zero frequency, which "
-        "removes the carrier: the reference wave's angle should then be 0, "
-        "not " +
-        shownNumber(set.angle));
+  listener.onNote(
+      "Sideband filter: centre fx = " + shownNumber(sideband.centre.fx, 4) +
+      ", fy = " + shownNumber(sideband.centre.fy, 4) +
+      " frequency samples, radius " + shownNumber(sideband.radius, 4) +
+      (sideband.center ? ", moved to the zero frequency" : ""));
+  for (const std::string& warning : sidebandWarnings(sideband, set.angle)) {
+    listener.onWarning(warning);
   }
   if (context.experiment.type == ExperimentType::DHI) {
     holograms.second = numerics::applySideband(holograms.second, sideband);
@@ -170,10 +146,44 @@ void warnOfBandLimit(const RunContext& context,
 
 }  // namespace
 
+SidebandRequest sidebandRequest(const FilterOptions& filter) {
+  SidebandRequest request;
+  if (filter.fx && filter.fy) {
+    request.centre = Frequency{*filter.fx, *filter.fy};
+  }
+  request.order = filter.order;
+  request.radius = filter.radius;
+  request.edge = filter.edge;
+  request.center = filter.center;
+  return request;
+}
+
+std::vector<std::string> sidebandWarnings(const Sideband& sideband,
+                                          double angle) {
+  std::vector<std::string> warnings;
+  const std::string centre = "fx = " + shownNumber(sideband.centre.fx, 4) +
+                             ", fy = " + shownNumber(sideband.centre.fy, 4);
+  if (sideband.contrast < numerics::kSidebandContrastThreshold) {
+    warnings.push_back("the sideband filter's centre (" + centre +
+                       ") does not stand out from its surroundings (contrast " +
+                       shownNumber(sideband.contrast, 3) + ", below " +
+                       shownNumber(numerics::kSidebandContrastThreshold, 3) +
+                       "): is the hologram off-axis?");
+  }
+  if (sideband.center && angle != 0.0) {
+    warnings.push_back(
+        "the sideband filter moves the order to the zero frequency, which "
+        "removes the carrier: the reference wave's angle should then be 0, "
+        "not " +
+        shownNumber(angle));
+  }
+  return warnings;
+}
+
 void loadHologram(const Experiment& experiment,
                   Vantor::IExperimentListener& listener,
-                  const std::string& path, numerics::RealField& samples,
-                  int& n, std::string& bytes) {
+                  const std::string& path, numerics::RealField& samples, int& n,
+                  std::string& bytes) {
   std::ostringstream stream;
   PictureFile file;
   // Linux overcommits: a hologram that is allocated but does not fit gets
@@ -186,8 +196,8 @@ void loadHologram(const Experiment& experiment,
   if (clipped) n = experiment.preferredSize;
   const bool loaded =
       readPictureFile(path, file, stream) &&
-      (clipped ? loadClippedImage(file, samples, n, experiment.clipType,
-                                  stream, fits)
+      (clipped ? loadClippedImage(file, samples, n, experiment.clipType, stream,
+                                  fits)
                : loadSquareImage(file, samples, n, stream, fits));
   if (loaded) {
     bytes = std::move(file.bytes);
@@ -206,8 +216,8 @@ bool prepareHolograms(RunContext& context) {
                holograms.n, holograms.firstFile);
   if (!first) return false;
   if (dhi) {
-    loadHologram(experiment, context.listener, experiment.hologramPath2,
-                 second, holograms.n, holograms.secondFile);
+    loadHologram(experiment, context.listener, experiment.hologramPath2, second,
+                 holograms.n, holograms.secondFile);
     if (!second) return false;
     if (first.size() != second.size()) {
       context.listener.onError("The holograms must have the same size");

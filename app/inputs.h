@@ -1,13 +1,24 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include "run_context.h"
+#include "sideband.h"
 
 // What a run does once, before its first step: the holograms read, checked
 // and prepared (the sideband filter found and applied), and the warnings
 // for sets that their method does not sample well.
+
+/// The sideband filter's request from the experiment file's <Filter>.
+numerics::SidebandRequest sidebandRequest(const FilterOptions& filter);
+
+/// What a user should hear of a filter found: a centre that does not stand
+/// out from its surroundings (an in-line hologram?), and a carrier removed
+/// while the reference wave's angle puts one back. None when all is well.
+std::vector<std::string> sidebandWarnings(const numerics::Sideband& sideband,
+                                          double angle);
 
 /// Reads one hologram picture of experiment into samples and sets n (from
 /// the picture, or preferredSize); the file exactly as read and decoded
@@ -15,8 +26,8 @@
 /// empty.
 void loadHologram(const Experiment& experiment,
                   Vantor::IExperimentListener& listener,
-                  const std::string& path, numerics::RealField& samples,
-                  int& n, std::string& bytes);
+                  const std::string& path, numerics::RealField& samples, int& n,
+                  std::string& bytes);
 
 /// Loads the hologram(s) into context.holograms and prepares them for every
 /// set, or reports why the run cannot go on and returns false. A step never

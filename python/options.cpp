@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "names.h"
 #include "option_elements.h"
 #include "shortest.h"
 #include "sweep.h"
@@ -10,11 +11,6 @@
 namespace holopy {
 
 namespace {
-
-constexpr std::array<std::pair<const char*, numerics::Method>, 3> kMethods = {
-    {{"Fresnel", numerics::Method::fresnel},
-     {"Convolution", numerics::Method::convolution},
-     {"AngularSpectrum", numerics::Method::angularSpectrum}}};
 
 constexpr std::array<const char*, 6> kFilterAttributes = {
     "order", "fx", "fy", "radius", "edge", "center"};
@@ -47,20 +43,21 @@ pugi::xml_document experimentWith(
 
 }  // namespace
 
-numerics::Method methodNamed(const std::string& name) {
-  for (const auto& [text, method] : kMethods) {
-    if (name == text) return method;
+ReconstructionMethod methodNamed(const std::string& name) {
+  const std::optional<ReconstructionMethod> method =
+      valueNamed<ReconstructionMethod>(name);
+  if (!method) {
+    throw py::value_error("method must be " +
+                          validNames<ReconstructionMethod>() + ", not '" +
+                          name + "'");
   }
-  throw py::value_error(
-      "method must be Fresnel, Convolution or "
-      "AngularSpectrum, not '" +
-      name + "'");
+  return *method;
 }
 
 numerics::Optics checkedOptics(double wavelength, double z, double pitch,
-                               double angle) {
+                               double angle, ReconstructionMethod method) {
   const std::string problem =
-      parameterSetProblem(ParameterSet{wavelength, angle, z, pitch});
+      parameterSetProblem(ParameterSet{wavelength, angle, z, pitch}, method);
   if (!problem.empty()) throw py::value_error(problem);
   return {wavelength, angle, z, pitch};
 }

@@ -15,14 +15,15 @@ namespace holopy {
 
 namespace py = pybind11;
 
-/// The numerics' method named name ("Fresnel", "Convolution",
-/// "AngularSpectrum"); ValueError naming the valid ones otherwise.
-numerics::Method methodNamed(const std::string& name);
+/// The method named name ("Fresnel", "Convolution", "AngularSpectrum");
+/// ValueError naming the valid ones otherwise.
+ReconstructionMethod methodNamed(const std::string& name);
 
-/// The optics after the run's check of a parameter set; ValueError with the
-/// run's reason ("the z distance must not be 0") otherwise.
+/// The optics after the run's check of a parameter set for method;
+/// ValueError with the run's reason ("the z distance must not be 0 with
+/// the Convolution method ...") otherwise.
 numerics::Optics checkedOptics(double wavelength, double z, double pitch,
-                               double angle);
+                               double angle, ReconstructionMethod method);
 
 /// The <Filter type="Sideband"> whose attributes are the dict's keys
 /// (order, fx, fy, radius, edge, center); ValueError with the experiment

@@ -12,11 +12,13 @@
 
 #include "arrays.h"
 #include "bindings.h"
+#include "inputs.h"
 #include "options.h"
 #include "prepare.h"
 #include "reconstruction.h"
 #include "sideband.h"
 #include "sizes.h"
+#include "steps.h"
 
 namespace holopy {
 
@@ -49,17 +51,6 @@ const DcMode& dcNamed(const std::string& name) {
   throw py::value_error("dc must be one of " + valid + ", not '" + name + "'");
 }
 
-/// The filter's request, as the run makes it from <Filter>.
-numerics::SidebandRequest requestOf(const FilterOptions& filter) {
-  numerics::SidebandRequest request;
-  if (filter.fx && filter.fy) request.centre = {*filter.fx, *filter.fy};
-  request.order = filter.order;
-  request.radius = filter.radius;
-  request.edge = filter.edge;
-  request.center = filter.center;
-  return request;
-}
-
 /// A hologram prepared as the run prepares it, and the filter found on it.
 struct Prepared {
   PreparedHologram hologram;
@@ -74,7 +65,7 @@ Prepared prepare(RealField samples, const DcMode& dc,
   samples.release();
   if (!filter) return prepared;
   numerics::SidebandResult result =
-      filterSideband(prepared.hologram, requestOf(*filter), optics);
+      filterSideband(prepared.hologram, sidebandRequest(*filter), optics);
   if (!result.problem.empty()) {
     throw py::value_error("The sideband filter: " + result.problem);
   }
@@ -83,30 +74,10 @@ Prepared prepare(RealField samples, const DcMode& dc,
   return prepared;
 }
 
-std::string shown(double value, int digits) {
-  std::ostringstream text;
-  text << std::setprecision(digits) << value;
-  return text.str();
-}
-
-/// The run's warnings about a filter: a centre that does not stand out,
-/// and a carrier removed while the angle puts one back.
+/// The run's warnings about a filter, as UserWarning.
 void warnOfSideband(const numerics::Sideband& sideband, double angle) {
-  const std::string centre = "fx = " + shown(sideband.centre.fx, 4) +
-                             ", fy = " + shown(sideband.centre.fy, 4);
-  if (sideband.contrast < numerics::kSidebandContrastThreshold) {
-    warn("the sideband filter's centre (" + centre +
-         ") does not stand out from its surroundings (contrast " +
-         shown(sideband.contrast, 3) + ", below " +
-         shown(numerics::kSidebandContrastThreshold, 3) +
-         "): is the hologram off-axis?");
-  }
-  if (sideband.center && angle != 0.0) {
-    warn(
-        "the sideband filter moves the order to the zero frequency, which "
-        "removes the carrier: the reference wave's angle should then be 0, "
-        "not " +
-        shown(angle, 6));
+  for (const std::string& warning : sidebandWarnings(sideband, angle)) {
+    warn(warning);
   }
 }
 
@@ -125,9 +96,10 @@ py::array_t<std::complex<double>> reconstruct(
     const py::array& hologram, const std::string& method, double wavelength,
     double z, double pitch, double angle, const std::string& dc,
     const std::optional<py::dict>& sideband) {
-  const Method chosen = methodNamed(method);
+  const ReconstructionMethod named = methodNamed(method);
+  const Method chosen = methodOf(named);
   const DcMode& mode = dcNamed(dc);
-  const Optics optics = checkedOptics(wavelength, z, pitch, angle);
+  const Optics optics = checkedOptics(wavelength, z, pitch, angle, named);
   std::optional<FilterOptions> filter;
   if (sideband) filter = sidebandOptions(*sideband);
   const int n = squareEdge(hologram, "the hologram");
@@ -188,15 +160,18 @@ ComplexField propagateField(ComplexField field, const Optics& unit) {
 py::array_t<std::complex<double>> propagate(const py::array& field, double z,
                                             double wavelength, double pitch,
                                             const std::string& method) {
-  if (methodNamed(method) != Method::angularSpectrum) {
+  if (methodNamed(method) != ReconstructionMethod::AngularSpectrum) {
     throw py::value_error(
         "propagate keeps the field on its grid, which only the "
         "AngularSpectrum method does (Fresnel changes the pitch with z, "
         "Convolution samples its kernel between the grid's points), not '" +
         method + "'");
   }
-  checkedOptics(wavelength, z, pitch, 0.0);
-  const Optics unit = checkedOptics(wavelength / pitch, z / pitch, 1.0, 0.0);
+  constexpr ReconstructionMethod kAngularSpectrum =
+      ReconstructionMethod::AngularSpectrum;
+  checkedOptics(wavelength, z, pitch, 0.0, kAngularSpectrum);
+  const Optics unit =
+      checkedOptics(wavelength / pitch, z / pitch, 1.0, 0.0, kAngularSpectrum);
   const int n = fieldEdge(field, "the field");
   requireMemory(numerics::saturatingSum(
       {numerics::saturatingProduct(ComplexField::bytesFor(n), 4),
@@ -221,7 +196,8 @@ py::dict sideband(const py::array& hologram, double wavelength, double pitch,
                   const py::object& center) {
   const DcMode& mode = dcNamed(dc);
   // The filter needs no distance; 1 passes the check of one.
-  const Optics optics = checkedOptics(wavelength, 1.0, pitch, angle);
+  const Optics optics = checkedOptics(wavelength, 1.0, pitch, angle,
+                                      ReconstructionMethod::AngularSpectrum);
   const FilterOptions filter = sidebandOptions(
       py::dict("order"_a = order, "fx"_a = fx, "fy"_a = fy, "radius"_a = radius,
                "edge"_a = edge, "center"_a = center));

@@ -2,6 +2,7 @@
 
 #include <pybind11/stl.h>
 
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -28,13 +29,17 @@ class PythonListener : public Vantor::IExperimentListener {
   explicit PythonListener(py::object progress)
       : progress_(std::move(progress)) {}
 
-  void onStart(const std::string&, const std::tm*, int, int) override {}
+  void onStart(const std::string&, const std::tm*, ExperimentType,
+               ReconstructionMethod) override {}
   void onFinish() override {}
   void onRunDirectory(const std::string& directory) override {
     directory_ = directory;
   }
   void onError(const std::string& message) override {
     errors_.push_back(message);
+  }
+  void onErrorReason(const std::string& reason) override {
+    errors_.push_back(reason);
   }
   void onStep(std::uint32_t step, std::uint32_t count, double seconds,
               double) override {
@@ -114,8 +119,12 @@ std::string run(const py::object& experimentPath, const py::object& output,
   PythonListener listener(progress);
   {
     py::gil_scoped_release release;
+    // As in the console program: a file-size limit makes writes fail with
+    // a reason instead of killing the interpreter.
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     Experiment experiment;
     experiment.run(file, &listener, options);
+    std::signal(SIGXFSZ, previous);
   }
   listener.raiseFailures();
   return std::filesystem::absolute(listener.directory()).string();

@@ -56,11 +56,17 @@ def recorded(tmp_path_factory):
     """A rough object recorded by holosim, and the same picture as a 16-bit
     and a float TIFF and as an RGB PNG: the files cameras and tools give."""
     import tifffile
-    from PIL import Image
     folder = tmp_path_factory.mktemp("recorded")
-    png = holosim(folder, "holo.png", "--diffuse")
-    grey = np.asarray(Image.open(png))
+    grey = read_png(holosim(folder, "holo.png", "--diffuse"))
     tifffile.imwrite(folder / "holo16.tif", grey.astype(np.uint16) * 257)
     tifffile.imwrite(folder / "holofloat.tif", (grey / 255.0).astype(np.float32))
-    Image.fromarray(np.dstack([grey, grey // 2, grey // 3])).save(folder / "rgb.png")
+    tifffile.imwrite(folder / "rgb.tif", np.dstack([grey, grey // 2, grey // 3]),
+                     photometric="rgb")
     return folder
+
+
+def read_png(path):
+    """The 8-bit grey levels (or RGB triples) of a PNG file, as numpy reads
+    them with matplotlib's reader: row 0 the top line."""
+    import matplotlib.image
+    return np.rint(matplotlib.image.imread(path) * 255).astype(np.uint8)

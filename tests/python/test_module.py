@@ -1,6 +1,7 @@
 """The holorecon module against the console programs on the same holograms,
 against numpy transcriptions of the angular spectrum, on two threads, and
 on whatever a hostile caller hands it."""
+import pathlib
 import re
 import threading
 import time
@@ -9,16 +10,15 @@ import warnings
 import numpy as np
 import pytest
 import tifffile
-from PIL import Image
 
-from conftest import OPTICS, Z, console, experiment_xml, holosim
+from conftest import OPTICS, Z, console, experiment_xml, holosim, read_png
 
 holorecon = pytest.importorskip("holorecon")
 
 
 def picture(path):
     """A picture file as a user reads it into numpy."""
-    return tifffile.imread(path) if path.suffix == ".tif" else np.asarray(Image.open(path))
+    return tifffile.imread(path) if path.suffix == ".tif" else read_png(path)
 
 
 def angular_spectrum(u, z, wavelength, pitch, shift=0.0):
@@ -54,7 +54,7 @@ def flt(x):
     ("holo.png", "Convolution", {}),
     ("holo16.tif", "Convolution", None),
     ("holofloat.tif", "AngularSpectrum", {"order": -1, "edge": 2}),
-    ("rgb.png", "Fresnel", {"fx": 0, "fy": 20, "radius": 8, "center": True}),
+    ("rgb.tif", "Fresnel", {"fx": 0, "fy": 20, "radius": 8, "center": True}),
 ])
 def test_module_gives_the_runs_data_bit_for_bit(recorded, file, method, sideband):
     region = (5, 10, 40, 30)
@@ -132,15 +132,15 @@ def test_sideband_keeps_the_disk_alone(recorded):
 @pytest.mark.parametrize("options, keywords", [
     ([], {}),
     (["--diffuse", "--noise", "2", "--seed", "7"], {"diffuse": True, "noise": 2.0, "seed": 7}),
-    (["--object", "square.png", "--deform", "12"], {"object": "square", "deform": 12.0}),
-    (["--phase-object", "ramp.png", "--phase-scale", "2"], {"phase_object": "ramp", "phase_scale": 2.0}),
+    (["--object", "square.tif", "--deform", "12"], {"object": "square", "deform": 12.0}),
+    (["--phase-object", "ramp.tif", "--phase-scale", "2"], {"phase_object": "ramp", "phase_scale": 2.0}),
 ])
 def test_simulate_records_what_holosim_records(tmp_path, options, keywords):
     pictures = {"square": np.zeros((80, 60), np.uint8),
                 "ramp": np.tile(np.arange(64, dtype=np.uint8) * 4, (64, 1))}
     pictures["square"][30:50, 20:40] = 255
     for name, values in pictures.items():
-        Image.fromarray(values).save(tmp_path / f"{name}.png")
+        tifffile.imwrite(tmp_path / f"{name}.tif", values)
     for key in ("object", "phase_object"):
         if key in keywords:
             keywords[key] = pictures[keywords[key]]
@@ -224,7 +224,8 @@ good = {"z": Z, **OPTICS}
     (lambda: holorecon.reconstruct(np.zeros((4, 4), object), **good), ValueError, "not object"),
     (lambda: holorecon.reconstruct(np.zeros((4, 4), np.int64), **good), ValueError, "uint8, uint16"),
     (lambda: holorecon.reconstruct(huge, **good), MemoryError, "Not enough memory for the hologram"),
-    (lambda: holorecon.reconstruct(np.ones((8, 8)), **{**good, "z": 0}), ValueError, "the z distance must not be 0"),
+    (lambda: holorecon.reconstruct(np.ones((8, 8)), method="Convolution", **{**good, "z": 0}),
+     ValueError, "the z distance must not be 0 with the Convolution method"),
     (lambda: holorecon.reconstruct(np.ones((8, 8)), **{**good, "pitch": np.nan}), ValueError, "the pixel pitch must be positive and finite"),
     (lambda: holorecon.reconstruct(np.ones((8, 8)), **{**good, "wavelength": -1}), ValueError, "the wavelength must be positive"),
     (lambda: holorecon.reconstruct(np.eye(8) * 1e203, method="Fresnel", **good), ValueError, "overflowed"),
@@ -244,14 +245,15 @@ good = {"z": Z, **OPTICS}
     (lambda: holorecon.unwrap(np.zeros((4, 4), complex)), ValueError, "float or integer dtype"),
     (lambda: holorecon.unwrap(huge), MemoryError, "Not enough memory"),
     (lambda: holorecon.focus_figures(np.ones((8, 8)), (4, 4, 8, 8)), ValueError, "reaches past the 8 x 8 picture"),
-    (lambda: holorecon.focus_figures(np.ones((8, 8)), (0, 0, -1, 2)), ValueError, "width and height at least 1"),
+    (lambda: holorecon.focus_figures(np.ones((8, 8)), (0, 0, -1, 2)), ValueError, "width and height at least 3"),
     (lambda: holorecon.simulate(size=8), ValueError, "the size must be at least 16 pixels"),
     (lambda: holorecon.simulate(size=32, angle=1.0), ValueError, "too steep for the pitch"),
     (lambda: holorecon.simulate(size=32, object=np.zeros((32, 32))), ValueError, "is black"),
     (lambda: holorecon.simulate(size=32, object=nan), ValueError, "not finite"),
     (lambda: holorecon.simulate(size=32, phase_scale=2.0), ValueError, "--phase-scale needs --phase-object"),
     (lambda: holorecon.simulate(size=32, noise=-1.0), ValueError, "the noise must be"),
-    (lambda: holorecon.run("no-such-file.xml", output="/proc/holorecon"), OSError, "Can't create the run directory"),
+    (lambda: holorecon.run(pathlib.Path(__file__).parents[2] / "examples/convolution.xml",
+                           output="/proc/holorecon"), OSError, "Can't create the run directory"),
     (lambda: holorecon.run("x.xml", threads=0), ValueError, "threads must be a whole number from 1"),
 ])
 def test_hostile_input_raises_and_never_crashes(call, error, text):
