@@ -65,6 +65,7 @@ TEST(Writing, KnownValuesGiveKnownGreyLevelsAtTheirPlaces) {
     double brightness;
     std::vector<double> values;
     std::vector<int> greys;
+    double saturate = 0.0;  // percent, half at each end
   };
   const Case cases[] = {
       {true, 1, {0, 1000, 500, 250}, {0, 255, 127, 63}},
@@ -77,7 +78,14 @@ TEST(Writing, KnownValuesGiveKnownGreyLevelsAtTheirPlaces) {
       {false, 0.5, {300, 511, 1}, {150, 255, 0, 150}},
       {false, 1, {0.2, 0.5, 0.99, 0}, {0, 0, 0, 0}},
       {false, 1, {kNaN, kInf, -kInf}, {0, 255, 0, 0}},
-      {false, 10, {3}, {30}}};  // 1 x 1
+      {false, 10, {3}, {30}},  // 1 x 1
+      // Ranks 1 and 2 of 4 (floor(4 * 50 / 200) = 1) are the limits.
+      {true, 1, {0, 1000, 500, 250}, {0, 255, 255, 0}, 50},
+      {true, 1, {0, 1000, 500, 250}, {0, 255, 127, 63}, 100},  // they meet
+      {true, 1, {7.5, 7.5, 7.5, 7.5}, {0, 0, 0, 0}, 50},
+      {true, 1, {kInf, 0, 1000, 500}, {255, 0, 255, 127}, 1},  // finite only
+      {true, 1, {kInf, 0, 1000, 500}, {0, 0, 0, 0}},           // 1000 / inf
+      {false, 1, {12.9, 300, -5, 127.9}, {12, 255, 0, 127}, 50}};
   const Scratch dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.values));
@@ -85,7 +93,7 @@ TEST(Writing, KnownValuesGiveKnownGreyLevelsAtTheirPlaces) {
     RealField field(n);
     for (std::size_t k = 0; k < c.greys.size(); ++k)
       field[int(k) / n][int(k) % n] = c.values[k < c.values.size() ? k : 0];
-    const OutputOptions options{c.normalize, c.brightness};
+    const OutputOptions options{c.normalize, c.brightness, c.saturate};
     ASSERT_EQ(saveImage(dir / "x", field.rows(), n, options), "");
     std::vector<int> expected{24};
     expected.insert(expected.end(), c.greys.begin(), c.greys.end());
@@ -94,7 +102,8 @@ TEST(Writing, KnownValuesGiveKnownGreyLevelsAtTheirPlaces) {
 }
 
 // Every encoding of a speckled field of odd size gives FreeImage's
-// per-pixel pixels; the 8-bit writer keeps a non-square picture's bytes.
+// per-pixel pixels, saturated against a full sort; the 8-bit writer keeps a
+// non-square picture's bytes.
 TEST(Writing, EveryEncodingGivesTheBaselinesPixels) {
   const int n = 37;
   RealField field(n);
@@ -103,17 +112,24 @@ TEST(Writing, EveryEncodingGivesTheBaselinesPixels) {
   for (int i = 0; i < n * n; ++i) field[i / n][i % n] = speckle(random);
   field[3][4] = kNaN;
   const Scratch dir;
-  const OutputOptions options{true, 1.5};
-  ASSERT_TRUE(baseline::saveFreeImagePng(dir / "b.png", field.rows(), n,
-                                         options, baseline::Pixels::PerPixel,
-                                         baseline::Zlib::Default));
   using enum PngEncoding::Filters;
-  for (const PngEncoding encoding :
-       {kFastestPng, PngEncoding{All, 1}, PngEncoding{Paeth, -1},
-        PngEncoding{Sub, 9}, PngEncoding{Up, 0}, PngEncoding{Average, 3}}) {
-    SCOPED_TRACE(int(encoding.filters) * 100 + encoding.zlibLevel);
-    ASSERT_EQ(saveImage(dir / "x", field.rows(), n, options, encoding), "");
-    EXPECT_EQ(decodePng(dir / "x.png"), decodePng(dir / "b.png"));
+  for (const OutputOptions options :
+       {OutputOptions{true, 1.5, 0.0}, OutputOptions{true, 1.5, 0.35},
+        OutputOptions{true, 0.8, 5.0}}) {
+    // Min-max makes every grey 0 against an infinity; saturation ignores it.
+    field[5][6] = options.saturate > 0 ? -kInf : 1.0;
+    ASSERT_TRUE(baseline::saveFreeImagePng(dir / "b.png", field.rows(), n,
+                                           options, baseline::Pixels::PerPixel,
+                                           baseline::Zlib::Default));
+    for (const PngEncoding encoding :
+         {kFastestPng, PngEncoding{All, 1}, PngEncoding{Paeth, -1},
+          PngEncoding{Sub, 9}, PngEncoding{Up, 0}, PngEncoding{Average, 3}}) {
+      SCOPED_TRACE(testing::Message()
+                   << options.saturate << " percent, "
+                   << int(encoding.filters) * 100 + encoding.zlibLevel);
+      ASSERT_EQ(saveImage(dir / "x", field.rows(), n, options, encoding), "");
+      EXPECT_EQ(decodePng(dir / "x.png"), decodePng(dir / "b.png"));
+    }
   }
   std::vector<std::uint8_t> bytes(5 * 3);
   for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = uint8_t(k * 17);
