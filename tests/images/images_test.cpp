@@ -345,11 +345,6 @@ TEST(Pages, EachPageOfATiffLoadsAsItsOwnPicture) {
   }
 }
 
-/// Four bytes of v, little-endian.
-std::string le32(std::uint32_t v) {
-  return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-}
-
 // Three 16 x 16 grey pages written by libtiff, then damaged: how many pages
 // each file lists, and what reading page 1 gives. Page 1 also loads from a
 // big-endian BigTIFF, and the only picture of a PNG is its page 0.
