@@ -145,6 +145,32 @@ TEST(Writing, EveryEncodingGivesTheBaselinesPixels) {
   EXPECT_EQ(decodePng(dir / "g.png"), grey);
 }
 
+// Saturated limits are exact ranks on pictures large enough for the limits
+// to be estimated from a sample, also when the sample misleads: here every
+// 64th value, the ones sampled, is smaller than all others.
+TEST(Writing, SaturatedLimitsAreExactRanksOnLargePictures) {
+  const int n = 300;
+  const Scratch dir;
+  std::mt19937 random(11);
+  std::exponential_distribution<double> speckle(1.0);
+  for (const bool misleading : {false, true}) {
+    RealField field(n);
+    for (int i = 0; i < n * n; ++i) {
+      field[i / n][i % n] =
+          misleading && i % 64 == 0 ? -1e6 - i : speckle(random);
+    }
+    for (const double percent : {0.35, 5.0}) {
+      SCOPED_TRACE(testing::Message() << misleading << ", " << percent);
+      const OutputOptions options{true, 1, percent};
+      ASSERT_TRUE(baseline::saveFreeImagePng(
+          dir / "b.png", field.rows(), n, options, baseline::Pixels::Scanline,
+          baseline::Zlib::Fastest));
+      ASSERT_EQ(saveImage(dir / "x", field.rows(), n, options), "");
+      EXPECT_EQ(decodePng(dir / "x.png"), decodePng(dir / "b.png"));
+    }
+  }
+}
+
 // Each writer says why a file was not written, leaves nothing behind of
 // its own, touches no link it was given and prints nothing.
 TEST(Writing, FailuresGiveTheReasonAndLeaveNoFile) {
