@@ -66,12 +66,12 @@ bool saturatedRange(const double* const* values, int n, double percent,
   const double cut = std::floor(static_cast<double>(count) * percent / 200.0);
   if (!(2.0 * cut < static_cast<double>(count))) return false;
   const auto k = static_cast<std::size_t>(cut);
-  const std::size_t rank =
-      std::min(sample.size() - 1, 2 * k / kSampleStride + 16);
+  const auto rank = static_cast<std::ptrdiff_t>(
+      std::min(sample.size() - 1, 2 * k / kSampleStride + 16));
   std::nth_element(sample.begin(), sample.begin() + rank, sample.end());
-  const double a = sample[rank];
+  const double a = sample.begin()[rank];
   std::nth_element(sample.begin(), sample.end() - 1 - rank, sample.end());
-  const double b = sample[sample.size() - 1 - rank];
+  const double b = sample.end()[-1 - rank];
   std::vector<double> low, high;
   eachFinite(values, n, [&](double v) {
     if (v <= a) low.push_back(v);

@@ -305,7 +305,8 @@ std::string StackWriter::open(const std::string& directory,
   // The most frames one file holds: its size grows with them.
   const auto fits = [&](int frames) {
     describeImageJ(record.tiff, headOf(shape, record, frames), description);
-    const std::uint64_t pages = std::uint64_t{1} * frames * shape.slices;
+    const std::uint64_t pages = static_cast<std::uint64_t>(frames) *
+                                static_cast<std::uint64_t>(shape.slices);
     return pages <= std::numeric_limits<std::uint32_t>::max() &&
            layoutOf(static_cast<std::uint32_t>(pages), shape.n,
                     knownPitch(record.tiff.pitch) &&
