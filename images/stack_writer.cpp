@@ -352,8 +352,9 @@ std::string StackWriter::startPart() {
     part->final.append("_").append(std::to_string(partNumber_));
   part->final.append(".tif");
   part->temporary = part->final + ".partial";
-  // The whole head of the file at once: every directory and the room for
-  // the description and the labels, which close() fills in.
+  // Page 0's directory and the room for the description, which close()
+  // fills in, then the other pages' directories a batch at a time; the
+  // labels' room is written as the pages come.
   const Layout& l = part->layout;
   std::string head = "II";  // little endian
   put16(head, 42);
@@ -371,12 +372,6 @@ std::string StackWriter::startPart() {
   head.resize(l.metadata, '\0');
   put32(head, kMagic);
   put32(head, kLabelType);
-  head.resize(l.directories, '\0');
-  for (std::uint32_t k = 1; k < pages; ++k) {
-    head += directoryBytes(entriesOf(l, shape_.n, k, 0, 0, 0),
-                           k + 1 < pages ? l.directoryOf(k + 1) : 0);
-  }
-  head.resize(l.pixels, '\0');
   // O_NOFOLLOW: a link planted under the temporary name is not followed.
   part->fd =
       ::open(part->temporary.c_str(),
@@ -384,10 +379,16 @@ std::string StackWriter::startPart() {
   if (part->fd < 0) return systemReason(errno);
   part_ = std::move(part);
   std::string reason = writeAt(part_->fd, head, 0);
-  if (!reason.empty()) {
-    part_->written = 0;
-    finishPart();
+  constexpr std::uint32_t kBatch = 1024;
+  for (std::uint32_t k = 1; k < pages && reason.empty(); k += kBatch) {
+    std::string batch;
+    for (std::uint32_t j = k; j < std::min(pages, k + kBatch); ++j) {
+      batch += directoryBytes(entriesOf(l, shape_.n, j, 0, 0, 0),
+                              j + 1 < pages ? l.directoryOf(j + 1) : 0);
+    }
+    reason = writeAt(part_->fd, batch, l.directoryOf(k));
   }
+  if (!reason.empty()) finishPart();  // no page: the file goes
   return reason;
 }
 
