@@ -37,6 +37,10 @@ struct ParameterSet {
 struct OutputOptions {
   bool normalize = true;
   double brightness = 1.0;
+  /// Percent of the samples that normalize saturates, half at each end,
+  /// so that a few bright speckles or the undiffracted light do not leave
+  /// the object dark; 0 maps the minimum to the maximum.
+  double saturate = 0.0;
 };
 
 /// Most parameter sets one experiment may sweep; a larger product of list

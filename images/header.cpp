@@ -138,7 +138,10 @@ std::optional<ClaimedSize> claimedSize(FREE_IMAGE_FORMAT format,
   const Picture header(
       FreeImage_LoadFromMemory(format, memory, FIF_LOAD_NOPIXELS));
   if (!header) return std::nullopt;  // the full load will say what is wrong
-  return ClaimedSize{FreeImage_GetWidth(header.get()),
-                     FreeImage_GetHeight(header.get()),
-                     decodedBytes(header.get())};
+  return sizeOfHeader(header.get());
+}
+
+ClaimedSize sizeOfHeader(FIBITMAP* header) {
+  return ClaimedSize{FreeImage_GetWidth(header), FreeImage_GetHeight(header),
+                     decodedBytes(header)};
 }

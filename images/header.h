@@ -20,3 +20,7 @@ struct ClaimedSize {
 /// whose decoders would otherwise allocate whatever a damaged header says.
 std::optional<ClaimedSize> claimedSize(FREE_IMAGE_FORMAT format,
                                        FIMEMORY* memory, std::string_view file);
+
+/// The size of a picture loaded with FIF_LOAD_NOPIXELS, as claimedSize
+/// gives it for the formats FreeImage can load that way.
+ClaimedSize sizeOfHeader(FIBITMAP* header);

@@ -59,25 +59,19 @@ void reportLoadFailure(std::ostream& stream) {
 namespace {
 
 /// The FreeImage format of the file: by content first, then by the
-/// extension of its name. Only the extension is handed over, never the
-/// path: FreeImage formats paths into fixed-size message buffers.
+/// extension of its name.
 FREE_IMAGE_FORMAT formatOf(FIMEMORY* memory, const std::string& path) {
   const FREE_IMAGE_FORMAT byContent =
       FreeImage_GetFileTypeFromMemory(memory, 0);
   if (byContent != FIF_UNKNOWN) return byContent;
-  const std::string extension = std::filesystem::path(path).extension();
-  // No format has a longer extension; a longer one names none of them.
-  if (extension.size() < 2 || extension.size() > 8) return FIF_UNKNOWN;
-  return FreeImage_GetFIFFromFilename(("picture" + extension).c_str());
+  return formatByExtension(path);
 }
 
 /// Why a picture whose pixels could not be held is refused before it is
 /// decoded: a damaged or hostile header that claims 100000 x 100000 pixels
 /// would otherwise have the decoder allocate and fill gigabytes before it
 /// notices that the data is missing. Empty when the picture may be read.
-std::string tooLargeReason(FREE_IMAGE_FORMAT format, FIMEMORY* memory,
-                           std::string_view bytes) {
-  const std::optional<ClaimedSize> size = claimedSize(format, memory, bytes);
+std::string tooLargeReason(const std::optional<ClaimedSize>& size) {
   if (!size) return {};
   const std::optional<std::size_t> available = availableMemoryBytes();
   if (size->bytes <= kMaxPictureBytes &&
@@ -115,6 +109,13 @@ bool readPictureFile(const std::string& path, PictureFile& file,
   return false;
 }
 
+FREE_IMAGE_FORMAT formatByExtension(const std::string& path) {
+  const std::string extension = std::filesystem::path(path).extension();
+  // No format has a longer extension; a longer one names none of them.
+  if (extension.size() < 2 || extension.size() > 8) return FIF_UNKNOWN;
+  return FreeImage_GetFIFFromFilename(("picture" + extension).c_str());
+}
+
 Picture openPicture(const PictureFile& file, std::ostream& stream) {
   startLibraryMessages();
   // FreeImage's memory streams count in 32 bits.
@@ -123,17 +124,30 @@ Picture openPicture(const PictureFile& file, std::ostream& stream) {
     return nullptr;
   }
   const MemoryStream memory = openMemory(file.bytes);
+  FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
+  {
+    const QuietStderr quiet;
+    format = formatOf(memory.get(), file.path);
+  }
+  const SizeClaim claimed = [&] {
+    return claimedSize(format, memory.get(), file.bytes);
+  };
+  const PictureLoader load = [&](int flags) {
+    FreeImage_SeekMemory(memory.get(), 0, SEEK_SET);
+    return FreeImage_LoadFromMemory(format, memory.get(), flags);
+  };
+  return decodePicture(format, claimed, load, stream);
+}
+
+Picture decodePicture(FREE_IMAGE_FORMAT format, const SizeClaim& claimed,
+                      const PictureLoader& load, std::ostream& stream) {
   Picture picture;
   std::string tooLarge;
   {
     const QuietStderr quiet;
-    const FREE_IMAGE_FORMAT format = formatOf(memory.get(), file.path);
     if (format != FIF_UNKNOWN && FreeImage_FIFSupportsReading(format)) {
-      tooLarge = tooLargeReason(format, memory.get(), file.bytes);
-      if (tooLarge.empty()) {
-        FreeImage_SeekMemory(memory.get(), 0, SEEK_SET);
-        picture.reset(FreeImage_LoadFromMemory(format, memory.get(), 0));
-      }
+      tooLarge = tooLargeReason(claimed());
+      if (tooLarge.empty()) picture.reset(load(0));
     }
   }
   if (!tooLarge.empty()) {

@@ -3,11 +3,14 @@
 #include <FreeImage.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 
+#include "header.h"
 #include "images.h"
 
 // The one place that talks to FreeImage's global state: its message hook,
@@ -70,7 +73,46 @@ MemoryStream openMemory(std::string_view bytes);
 /// decoded or its pixels are of a kind that cannot be sampled.
 Picture openPicture(const PictureFile& file, std::ostream& stream);
 
+/// The format the extension of path names, for a file whose content FreeImage
+/// does not recognise. Only the extension is handed over, never the path:
+/// FreeImage formats paths into fixed-size message buffers.
+FREE_IMAGE_FORMAT formatByExtension(const std::string& path);
+
+/// Loads one picture of a known format from the start of its file with
+/// FreeImage's load flags: 0 for the picture, FIF_LOAD_NOPIXELS for its
+/// header alone.
+using PictureLoader = std::function<FIBITMAP*(int flags)>;
+
+/// What the size a picture claims is, before its pixels are decoded; empty
+/// when it cannot be told.
+using SizeClaim = std::function<std::optional<ClaimedSize>()>;
+
+/// openPicture once the format is known, for any source: refuses a picture
+/// whose claimed size cannot be held, decodes it with libtiff's warnings
+/// kept off the console, and refuses pixels of a kind that cannot be
+/// sampled; null, with the failure written to stream, when it fails. Call
+/// startLibraryMessages() first.
+Picture decodePicture(FREE_IMAGE_FORMAT format, const SizeClaim& claimed,
+                      const PictureLoader& load, std::ostream& stream);
+
 /// True for the pixel kinds readSamples understands: 1-, 4- and 8-bit
 /// palette, 16-, 24- and 32-bit colour, 16-bit grey, 16-bit-per-channel
 /// colour and floating-point grey or colour.
 bool canSample(FIBITMAP* picture);
+
+/// The extent (see PictureExtent) of the n x n window whose bottom-left
+/// corner is pixel (x0, y0) of a width x height picture: row r of the field
+/// is line y0 + r and column c is pixel x0 + c, so the columns on the
+/// picture are c = max(0, -x0) .. min(n, width - x0) - 1. Example: width
+/// 200, n 256, x0 -56 gives columns 56 .. 255 (x = 0 .. 199); width 640,
+/// n 256, x0 384 gives columns 0 .. 255 (x = 384 .. 639).
+PictureExtent extentOf(int width, int height, int n, int x0, int y0);
+
+/// Samples the picture as a loading mode does: preferredSize 0 for the
+/// whole picture, which must be square, N > 0 for the N x N window centred
+/// vertically and placed by clipType. size is set to the edge before the
+/// samples are read (the run reports it even when sampling fails); samples
+/// and extent only on success.
+bool loadWindow(FIBITMAP* picture, int preferredSize, ClipType clipType,
+                numerics::RealField& samples, int& size, std::ostream& stream,
+                const FitsInMemory& fits, PictureExtent* extent);

@@ -116,25 +116,13 @@ void readLine(FIBITMAP* picture, int y, int xBegin, int count, double* out) {
 
 /// Copies the part of the window that lies on the picture; the rest of
 /// the zero-filled field stays zero.
-///
-/// Row r is line y0 + r and column c is pixel x0 + c, so the columns on the
-/// picture are c from max(0, -x0) to min(n, width - x0). Example: width 200,
-/// n 256, x0 -56 gives c = 56 .. 255 (x = 0 .. 199); width 640, n 256,
-/// x0 384 gives c = 0 .. 255 (x = 384 .. 639).
 void copyWindow(FIBITMAP* picture, const RealField& samples, int x0, int y0) {
-  const std::int64_t width = FreeImage_GetWidth(picture);
-  const std::int64_t height = FreeImage_GetHeight(picture);
-  const std::int64_t n = samples.size();
-  const std::int64_t cBegin = std::max<std::int64_t>(0, -std::int64_t{x0});
-  const std::int64_t cEnd = std::min<std::int64_t>(n, width - x0);
-  if (cBegin >= cEnd) return;
-  const std::int64_t rBegin = std::max<std::int64_t>(0, -std::int64_t{y0});
-  const std::int64_t rEnd = std::min<std::int64_t>(n, height - y0);
-  for (std::int64_t r = rBegin; r < rEnd; ++r) {
-    const auto y = static_cast<int>(y0 + r);
-    const auto xBegin = static_cast<int>(x0 + cBegin);
-    const auto count = static_cast<int>(cEnd - cBegin);
-    readLine(picture, y, xBegin, count, samples[static_cast<int>(r)] + cBegin);
+  const PictureExtent on = extentOf(
+      static_cast<int>(FreeImage_GetWidth(picture)),
+      static_cast<int>(FreeImage_GetHeight(picture)), samples.size(), x0, y0);
+  for (int r = on.row; r < on.row + on.rows; ++r) {
+    readLine(picture, y0 + r, x0 + on.column, on.columns,
+             samples[r] + on.column);
   }
 }
 
@@ -144,6 +132,20 @@ bool fail(std::ostream& stream, const char* message) {
 }
 
 }  // namespace
+
+PictureExtent extentOf(int width, int height, int n, int x0, int y0) {
+  // 64 bits: width - x0 overflows an int for a window far left of a wide
+  // picture.
+  const auto within = [n](std::int64_t v) {
+    return static_cast<int>(std::clamp<std::int64_t>(v, 0, n));
+  };
+  const int cBegin = within(-std::int64_t{x0});
+  const int cEnd = within(std::int64_t{width} - x0);
+  const int rBegin = within(-std::int64_t{y0});
+  const int rEnd = within(std::int64_t{height} - y0);
+  if (cBegin >= cEnd || rBegin >= rEnd) return {};
+  return {rBegin, cBegin, rEnd - rBegin, cEnd - cBegin};
+}
 
 bool readSamples(FIBITMAP* picture, RealField& samples, int n, int x0, int y0,
                  std::ostream& stream, const FitsInMemory& fits) {
@@ -168,46 +170,59 @@ bool readSamples(FIBITMAP* picture, RealField& samples, int n, int x0, int y0,
   return true;
 }
 
-bool loadSquareImage(const PictureFile& file, RealField& samples, int& size,
-                     std::ostream& stream, const FitsInMemory& fits) {
-  const Picture picture = openPicture(file, stream);
-  if (!picture) return false;
-  const unsigned width = FreeImage_GetWidth(picture.get());
-  if (width != FreeImage_GetHeight(picture.get())) {
-    return fail(stream, "The image must be square");
+bool loadWindow(FIBITMAP* picture, int preferredSize, ClipType clipType,
+                RealField& samples, int& size, std::ostream& stream,
+                const FitsInMemory& fits, PictureExtent* extent) {
+  const auto width = static_cast<int>(FreeImage_GetWidth(picture));
+  const auto height = static_cast<int>(FreeImage_GetHeight(picture));
+  int x0 = 0;
+  int y0 = 0;
+  if (preferredSize == 0) {
+    if (width != height) return fail(stream, "The image must be square");
+    size = width;
+  } else {
+    size = preferredSize;
+    // C++ division truncates toward zero, so a window one line taller than
+    // the picture starts on line (255 - 256) / 2 = 0, not -1.
+    y0 = (height - size) / 2;
+    x0 = (width - size) / 2;
+    if (clipType == ClipType::Left) x0 = 0;
+    if (clipType == ClipType::Right) x0 = width - size;
   }
-  size = static_cast<int>(width);
-  return readSamples(picture.get(), samples, size, 0, 0, stream, fits);
+  if (!readSamples(picture, samples, size, x0, y0, stream, fits)) return false;
+  if (extent != nullptr) *extent = extentOf(width, height, size, x0, y0);
+  return true;
+}
+
+bool loadSquareImage(const PictureFile& file, RealField& samples, int& size,
+                     std::ostream& stream, const FitsInMemory& fits,
+                     PictureExtent* extent) {
+  const Picture picture = openPicture(file, stream);
+  return picture && loadWindow(picture.get(), 0, ClipType::Center, samples,
+                               size, stream, fits, extent);
 }
 
 bool loadClippedImage(const PictureFile& file, RealField& samples, int n,
                       ClipType clipType, std::ostream& stream,
-                      const FitsInMemory& fits) {
+                      const FitsInMemory& fits, PictureExtent* extent) {
   if (n <= 0) return fail(stream, "The preferred size must be positive");
   const Picture picture = openPicture(file, stream);
-  if (!picture) return false;
-  const auto width = static_cast<int>(FreeImage_GetWidth(picture.get()));
-  const auto height = static_cast<int>(FreeImage_GetHeight(picture.get()));
-  // C++ division truncates toward zero, so a window one line taller than
-  // the picture starts on line (255 - 256) / 2 = 0, not -1.
-  const int y0 = (height - n) / 2;
-  int x0 = (width - n) / 2;
-  if (clipType == ClipType::Left) x0 = 0;
-  if (clipType == ClipType::Right) x0 = width - n;
-  return readSamples(picture.get(), samples, n, x0, y0, stream, fits);
+  return picture && loadWindow(picture.get(), n, clipType, samples, n, stream,
+                               fits, extent);
 }
 
 bool loadSquareImage(const std::string& path, RealField& samples, int& size,
-                     std::ostream& stream) {
+                     std::ostream& stream, PictureExtent* extent) {
   PictureFile file;
   return readPictureFile(path, file, stream) &&
-         loadSquareImage(file, samples, size, stream);
+         loadSquareImage(file, samples, size, stream, {}, extent);
 }
 
 bool loadClippedImage(const std::string& path, RealField& samples, int n,
-                      ClipType clipType, std::ostream& stream) {
+                      ClipType clipType, std::ostream& stream,
+                      PictureExtent* extent) {
   if (n <= 0) return fail(stream, "The preferred size must be positive");
   PictureFile file;
   return readPictureFile(path, file, stream) &&
-         loadClippedImage(file, samples, n, clipType, stream);
+         loadClippedImage(file, samples, n, clipType, stream, {}, extent);
 }

@@ -2,6 +2,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "access.h"
 #include "files.h"
@@ -26,6 +27,68 @@ void findRange(const double* const* values, int n, double& lo, double& hi) {
       if (v > hi) hi = v;
     }
   }
+}
+
+/// Calls f(v) for every finite value v of the picture, row by row.
+template <typename F>
+void eachFinite(const double* const* values, int n, F f) {
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      if (std::isfinite(values[i][j])) f(values[i][j]);
+    }
+  }
+}
+
+/// Every this many finite samples one goes into the sample that places the
+/// candidates' limits.
+constexpr std::size_t kSampleStride = 64;
+
+/// The limits that saturate percent of the finite samples, half at each end,
+/// by exact ranks: with k = floor(count * percent / 200), lo is the value of
+/// rank k and hi that of rank count - 1 - k (rank 0 the smallest). Example:
+/// 1,000,000 samples at 0.35 percent: k = 1750, so 1750 samples lie below lo
+/// and 1750 above hi. False when the two limits meet (a flat picture, or
+/// percent 100 and more), when min-max applies instead.
+///
+/// Only the extremes matter: limits a and b taken from every 64th sample,
+/// with room to spare, leave the ranks among the few samples at most a and
+/// at least b (a selection over the whole picture would cost more than
+/// writing it). The candidates at most a are the smallest samples, ties
+/// included, so rank k is the k-th of them whenever there are more than k;
+/// where the sample misjudged and there are not, every sample is searched.
+bool saturatedRange(const double* const* values, int n, double percent,
+                    double& lo, double& hi) {
+  std::size_t count = 0;
+  std::vector<double> sample;
+  eachFinite(values, n, [&](double v) {
+    if (count++ % kSampleStride == 0) sample.push_back(v);
+  });
+  const double cut = std::floor(static_cast<double>(count) * percent / 200.0);
+  if (!(2.0 * cut < static_cast<double>(count))) return false;
+  const auto k = static_cast<std::size_t>(cut);
+  const auto rank = static_cast<std::ptrdiff_t>(
+      std::min(sample.size() - 1, 2 * k / kSampleStride + 16));
+  std::nth_element(sample.begin(), sample.begin() + rank, sample.end());
+  const double a = sample.begin()[rank];
+  std::nth_element(sample.begin(), sample.end() - 1 - rank, sample.end());
+  const double b = sample.end()[-1 - rank];
+  std::vector<double> low, high;
+  eachFinite(values, n, [&](double v) {
+    if (v <= a) low.push_back(v);
+    if (v >= b) high.push_back(v);
+  });
+  if (low.size() <= k || high.size() <= k) {
+    low.clear();
+    eachFinite(values, n, [&](double v) { low.push_back(v); });
+    high = low;
+  }
+  std::nth_element(low.begin(), low.begin() + static_cast<std::ptrdiff_t>(k),
+                   low.end());
+  const auto top = high.end() - 1 - static_cast<std::ptrdiff_t>(k);
+  std::nth_element(high.begin(), top, high.end());
+  lo = low[k];
+  hi = *top;
+  return lo < hi;
 }
 
 /// Why a picture without pixels is not written.
@@ -68,7 +131,13 @@ std::string saveImage(const std::string& name, const double* const* values,
   if (n <= 0 || values == nullptr) return kEmptyPicture;
   double lo = kRangeLow;
   double hi = kRangeHigh;
-  if (options.normalize) findRange(values, n, lo, hi);
+  if (options.normalize &&
+      !(options.saturate > 0.0 &&
+        saturatedRange(values, n, options.saturate, lo, hi))) {
+    lo = kRangeLow;
+    hi = kRangeHigh;
+    findRange(values, n, lo, hi);
+  }
   // The picture's top line is the field's last row: row 0 is its bottom.
   const auto fillRow = [&](int y, std::uint8_t* rgb) {
     const double* row = values[n - 1 - y];

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "files.h"
+#include "numbers.h"
+#include "shortest.h"
 
 namespace {
 
@@ -124,40 +126,10 @@ bool isOneLine(const std::string& text) {
   return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
 
-/// The ImageJ-style description, or why the record cannot be one.
-std::string describe(const FloatTiffRecord& record, std::string& text) {
-  text = "ImageJ=1.53t\n";
-  auto line = [&text](const std::string& key, const std::string& value) {
-    if (key.empty() || key.find('=') != std::string::npos || !isOneLine(key) ||
-        !isOneLine(value)) {
-      return false;
-    }
-    text += key + "=" + value + "\n";
-    return true;
-  };
-  if (!record.unit.empty() && !line("unit", record.unit)) {
-    return "the unit is not one line of text";
-  }
-  if (!record.valueUnit.empty() && !line("vunit", record.valueUnit)) {
-    return "the value unit is not one line of text";
-  }
-  for (const auto& [key, value] : record.properties) {
-    if (!line(key, value)) {
-      return "the description entry '" + key + "' is not one line of " +
-             "key=value";
-    }
-  }
-  return {};
-}
-
-/// value as a float; beyond the float range it is infinite (a plain
-/// conversion of such a value is undefined in C++).
-float toFloat(double value) {
-  constexpr float kInfinity = std::numeric_limits<float>::infinity();
-  if (std::isfinite(value) && std::fabs(value) > static_cast<double>(FLT_MAX)) {
-    return value > 0.0 ? kInfinity : -kInfinity;
-  }
-  return static_cast<float>(value);
+/// The pitch's resolution can go into the tags.
+bool storesResolution(double pitch) {
+  return std::isfinite(pitch) && pitch != 0.0 &&
+         resolutionProblem(pitch).empty();
 }
 
 bool setTags(TIFF* tiff, int n, const FloatTiffRecord& record,
@@ -175,7 +147,7 @@ bool setTags(TIFF* tiff, int n, const FloatTiffRecord& record,
             // when they are small enough to be stored within the tag itself.
             TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, edge) &&
             TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
-  if (std::isfinite(record.pitch) && record.pitch != 0.0) {
+  if (storesResolution(record.pitch)) {
     const double pixelsPerUnit = 1.0 / std::fabs(record.pitch);
     ok = ok && TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE) &&
          TIFFSetField(tiff, TIFFTAG_XRESOLUTION, pixelsPerUnit) &&
@@ -190,7 +162,7 @@ bool writeRows(TIFF* tiff, const double* const* values, int n) {
   for (int y = 0; y < n; ++y) {
     const double* row = values[n - 1 - y];
     for (int j = 0; j < n; ++j)
-      line[static_cast<std::size_t>(j)] = toFloat(row[j]);
+      line[static_cast<std::size_t>(j)] = tiffFloat(row[j]);
     if (TIFFWriteScanline(tiff, line.data(), static_cast<std::uint32_t>(y), 0) <
         0) {
       return false;
@@ -201,11 +173,62 @@ bool writeRows(TIFF* tiff, const double* const* values, int n) {
 
 }  // namespace
 
+std::string resolutionProblem(double pitch) {
+  // Compared as libtiff compares the float it keeps.
+  constexpr double kLargest = 4294967295.0;
+  const auto perUnit =
+      static_cast<double>(narrowToFloat(1.0 / std::fabs(pitch)));
+  if (perUnit >= 1.0 / kLargest && perUnit <= kLargest) return {};
+  return "the pitch " + numerics::shortestText(pitch) +
+         " cannot be stored as a TIFF resolution";
+}
+
+float tiffFloat(double value) {
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  if (std::isfinite(value) && std::fabs(value) > static_cast<double>(FLT_MAX)) {
+    return value > 0.0 ? kInfinity : -kInfinity;
+  }
+  return static_cast<float>(value);
+}
+
+std::string describeImageJ(const FloatTiffRecord& record,
+                           const DescriptionLines& head, std::string& text) {
+  text = "ImageJ=1.53t\n";
+  auto line = [&text](const std::string& key, const std::string& value) {
+    if (key.empty() || key.find('=') != std::string::npos || !isOneLine(key) ||
+        !isOneLine(value)) {
+      return false;
+    }
+    text += key + "=" + value + "\n";
+    return true;
+  };
+  const auto entryProblem = [](const std::string& key) {
+    return "the description entry '" + key + "' is not one line of key=value";
+  };
+  for (const auto& [key, value] : head) {
+    if (!line(key, value)) return entryProblem(key);
+  }
+  if (!record.unit.empty() && !line("unit", record.unit)) {
+    return "the unit is not one line of text";
+  }
+  if (!record.valueUnit.empty() && !line("vunit", record.valueUnit)) {
+    return "the value unit is not one line of text";
+  }
+  for (const auto& [key, value] : record.properties) {
+    if (!line(key, value)) return entryProblem(key);
+  }
+  if (std::isfinite(record.pitch) && record.pitch != 0.0) {
+    const std::string problem = resolutionProblem(record.pitch);
+    if (!problem.empty()) line("resolution", "none (" + problem + ")");
+  }
+  return {};
+}
+
 std::string encodeFloatTiff(const double* const* values, int n,
                             const FloatTiffRecord& record, std::string& tiff) {
   if (n <= 0 || values == nullptr) return "the picture is empty";
   std::string description;
-  const std::string refused = describe(record, description);
+  const std::string refused = describeImageJ(record, {}, description);
   if (!refused.empty()) return refused;
   tiff.clear();
   MemoryFile file{&tiff};

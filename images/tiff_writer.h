@@ -19,6 +19,11 @@
 //
 // The description's first line stays "ImageJ=1.53t", the version whose
 // reading of these keys was checked.
+//
+// A pitch whose 1 / |pitch| a TIFF resolution cannot hold (1e-12 or 1e12
+// units) gets no resolution tags but a description line saying so:
+//
+//   resolution=none (the pitch 1e-12 cannot be stored as a TIFF resolution)
 
 /// What a float TIFF file says about its values besides the values.
 struct FloatTiffRecord {
@@ -33,6 +38,31 @@ struct FloatTiffRecord {
   /// Further key=value lines of the description, in this order.
   std::vector<std::pair<std::string, std::string>> properties;
 };
+
+/// Key=value lines of an ImageJ description, in order.
+using DescriptionLines = std::vector<std::pair<std::string, std::string>>;
+
+/// Why pitch cannot be stored in the resolution tags, empty when it can.
+/// libtiff keeps a resolution as a float and stores it as a fraction of two
+/// 32-bit whole numbers, 0xFFFFFFFF / 0 beyond 4294967295 pixels per unit
+/// and 0 / 0xFFFFFFFF below its inverse; between the two its fraction is
+/// within 6e-8 of 1 / |pitch| (the float's own rounding, checked over the
+/// whole range), which is what is accepted. Call only for a finite pitch
+/// other than 0: the others are unknown and say nothing.
+std::string resolutionProblem(double pitch);
+
+/// value as the float TIFFs store it: the nearest float, NaN staying NaN,
+/// beyond the float range infinite (a plain conversion of such a value is
+/// undefined in C++).
+float tiffFloat(double value);
+
+/// The ImageJ description: "ImageJ=1.53t", the lines head gives (a stack's
+/// dimensions), then the record's unit, value unit and properties, and a
+/// resolution=none line when its pitch cannot be stored, each line ending
+/// in a line feed. Returns why it cannot be one (a key or value that is not
+/// one line of key=value), empty on success.
+std::string describeImageJ(const FloatTiffRecord& record,
+                           const DescriptionLines& head, std::string& text);
 
 /// Puts the TIFF file of the n x n field into tiff: values[n - 1] its top
 /// line, every value as the nearest float (NaN stays NaN, values beyond the

@@ -2,9 +2,11 @@
 
 #include <FreeImage.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 namespace baseline {
 namespace {
@@ -25,6 +27,26 @@ BYTE grey(double v, double lo, double hi, const OutputOptions& options) {
   return std::isnan(g) ? 0 : static_cast<BYTE>(g);
 }
 
+/// With saturate P > 0: every finite value sorted, lo and hi the values of
+/// rank k and count - 1 - k, k = floor(count * P / 200), unless they meet.
+void saturate(const double* const* values, int n, double percent, double& lo,
+              double& hi) {
+  std::vector<double> sorted;
+  for (int i = 0; i < n * n; ++i) {
+    if (std::isfinite(values[i / n][i % n]))
+      sorted.push_back(values[i / n][i % n]);
+  }
+  std::sort(sorted.begin(), sorted.end());
+  const double count = static_cast<double>(sorted.size());
+  const double k = std::floor(count * percent / 200.0);
+  if (!(2 * k < count)) return;
+  const auto rank = static_cast<std::size_t>(k);
+  if (sorted[rank] < sorted[sorted.size() - 1 - rank]) {
+    lo = sorted[rank];
+    hi = sorted[sorted.size() - 1 - rank];
+  }
+}
+
 }  // namespace
 
 bool saveFreeImagePng(const std::string& path, const double* const* values,
@@ -39,6 +61,9 @@ bool saveFreeImagePng(const std::string& path, const double* const* values,
       if (values[i][j] < lo) lo = values[i][j];
       if (values[i][j] > hi) hi = values[i][j];
     }
+  }
+  if (options.normalize && options.saturate > 0.0) {
+    saturate(values, n, options.saturate, lo, hi);
   }
   for (int i = 0; i < n; ++i) {
     BYTE* line = FreeImage_GetScanLine(picture.get(), i);

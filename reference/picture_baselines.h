@@ -22,8 +22,10 @@ enum class Zlib { Fastest, Default };
 /// The n x n values as a 24-bit grey PNG at path, mapped step by step as
 /// the result pictures are: the range from lo = FLT_MAX and hi = FLT_MIN
 /// (normalised only), g = (v - lo) * (brightness * 255) / (hi - lo) or
-/// v * brightness, clamped to 0..255, truncated, NaN giving 0. False when
-/// FreeImage fails.
+/// v * brightness, clamped to 0..255, truncated, NaN giving 0; with
+/// saturate P > 0 lo and hi are the values of rank k and count - 1 - k of
+/// the finite values sorted, k = floor(count * P / 200), unless those meet.
+/// False when FreeImage fails.
 bool saveFreeImagePng(const std::string& path, const double* const* values,
                       int n, const OutputOptions& options, Pixels pixels,
                       Zlib zlib);

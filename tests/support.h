@@ -23,6 +23,11 @@ inline std::string readFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(file), {}};
 }
 
+/// Four bytes of v, little-endian, as TIFF files of this machine hold it.
+inline std::string le32(std::uint32_t v) {
+  return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+
 inline std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
   std::istringstream stream(text);

@@ -6,14 +6,18 @@
 #include <FreeImage.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <limits>
 #include <random>
+#include <set>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -236,6 +240,21 @@ TEST(Loading, WindowsFailuresAndSizes) {
     };
     if (error == nullptr) {  // camera.tif has no pattern
       EXPECT_EQ(width > 0 ? mismatches(samples, size, pixel) : 0, 0);
+      // The extent is the rectangle of the samples from pixels.
+      PictureExtent on{-1, -1, -1, -1};
+      std::ostringstream quiet;
+      ASSERT_TRUE(n ? loadClippedImage(path, samples, n, clip, quiet, &on)
+                    : loadSquareImage(path, samples, size, quiet, &on));
+      const auto inside = [&](int r, int c) {
+        return r >= on.row && r < on.row + on.rows && c >= on.column &&
+               c < on.column + on.columns;
+      };
+      int wrong = 0;
+      for (int i = 0; i < size * size; ++i) {
+        const int r = i / size, c = i % size;
+        wrong += inside(r, c) != (width == 0 || pixel(r, c) != 0);
+      }
+      EXPECT_EQ(wrong, 0);
       continue;
     }
     EXPECT_EQ(samples[1][1], 42.0);
@@ -245,6 +264,176 @@ TEST(Loading, WindowsFailuresAndSizes) {
                                  rest.find('\n') == rest.size() - 1))
         << rest;
   }
+}
+
+/// The pages as one TIFF, through FreeImage's own multi-page writer (whose
+/// libtiff complains on stderr about the EXIF tags it does not know).
+void saveTiffPages(const std::vector<Picture>& pages, const std::string& path) {
+  const QuietStderr quiet;
+  FIMULTIBITMAP* file =
+      FreeImage_OpenMultiBitmap(FIF_TIFF, path.c_str(), TRUE, FALSE, TRUE, 0);
+  for (const Picture& page : pages) FreeImage_AppendPage(file, page.get());
+  ASSERT_TRUE(FreeImage_CloseMultiBitmap(file, 0)) << path;
+}
+
+// Page k of a TIFF of every kind holds pattern(x + 5 k, y): each page loads
+// as its own picture in both modes, page 0 exactly as the single-picture
+// loaders load the file; the fingerprint tells the pages apart but not two
+// windows of one page.
+TEST(Pages, EachPageOfATiffLoadsAsItsOwnPicture) {
+  const auto same = [](int level) { return double(level); };
+  const auto wide = [](int level) { return level * 256 * 255 / 65535.0; };
+  using Kind =
+      std::tuple<const char*, bool, FIBITMAP* (*)(FIBITMAP*), double (*)(int)>;
+  const Kind kinds[] = {{"8-bit grey", true, FreeImage_Clone, same},
+                        {"24-bit", false, FreeImage_Clone, same},
+                        {"16-bit grey", true, FreeImage_ConvertToUINT16, wide},
+                        {"16-bit RGB", false, FreeImage_ConvertToRGB16, wide},
+                        {"float grey", true, FreeImage_ConvertToFloat, same}};
+  const int edge = 23, n = 9, pages = 3;
+  const ScratchDir dir;
+  const std::string path = dir.path("series.tif");
+  for (const auto& [name, fromGrey, convert, expected] : kinds) {
+    SCOPED_TRACE(name);
+    std::vector<Picture> written;
+    for (int k = 0; k < pages; ++k) {
+      const Picture colour = patternPicture(edge + 5 * k, edge);
+      const Picture cut(
+          FreeImage_Copy(colour.get(), 5 * k, 0, edge + 5 * k, edge));
+      const Picture grey(FreeImage_GetChannel(cut.get(), FICC_RED));
+      written.emplace_back(convert((fromGrey ? grey : cut).get()));
+    }
+    saveTiffPages(written, path);
+    PageReader reader;
+    std::ostringstream errors;
+    ASSERT_TRUE(reader.open(path, errors)) << errors.str();
+    ASSERT_EQ(reader.pageCount(), pages);
+    std::set<std::string> prints;
+    for (int k = 0; k < pages; ++k) {
+      PictureFrame whole, window;
+      ASSERT_TRUE(reader.read(k, 0, ClipType::Center, whole, errors));
+      ASSERT_TRUE(reader.read(k, n, ClipType::Right, window, errors));
+      // FreeImage's y runs from the bottom; the copy's top is the bottom line.
+      const auto level = [&](int y, int x) {
+        return expected(pattern(x + 5 * k, y));
+      };
+      EXPECT_EQ(mismatches(whole.samples, edge, level, 1e-4), 0);
+      EXPECT_EQ(mismatches(
+                    window.samples, n,
+                    [&](int r, int c) {
+                      return level(r + (edge - n) / 2, c + edge - n);
+                    },
+                    1e-4),
+                0);
+      EXPECT_EQ(whole.sha256, window.sha256);
+      prints.insert(whole.sha256);
+      if (k > 0) continue;
+      RealField single;
+      int size = 0;
+      PictureExtent extent;
+      ASSERT_TRUE(loadSquareImage(path, single, size, errors, &extent));
+      EXPECT_EQ(mismatches(single, edge,
+                           [&](int r, int c) { return whole.samples[r][c]; }),
+                0);
+      EXPECT_EQ(
+          std::tie(extent.row, extent.column, extent.rows, extent.columns),
+          std::tie(whole.extent.row, whole.extent.column, whole.extent.rows,
+                   whole.extent.columns));
+    }
+    EXPECT_EQ(prints.size(), 3U);
+  }
+}
+
+// Three 16 x 16 grey pages written by libtiff, then damaged: how many pages
+// each file lists, and what reading page 1 gives. Page 1 also loads from a
+// big-endian BigTIFF, and the only picture of a PNG is its page 0.
+TEST(Pages, ChainsAndFailuresOfTheFile) {
+  const ScratchDir dir;
+  for (const char* mode : {"w", "w8b"}) {
+    TIFF* tiff = TIFFOpen(dir.path(mode).c_str(), mode);
+    for (int k = 0; k < 3; ++k) {
+      TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, 16U);
+      TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 16U);
+      TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
+      TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+      for (int y = 0; y < 16; ++y) {  // TIFF's line 0 is the top one
+        std::uint8_t line[16];
+        for (int x = 0; x < 16; ++x)
+          line[x] = std::uint8_t(pattern(x, 15 - y) + k);
+        TIFFWriteScanline(tiff, line, std::uint32_t(y), 0);
+      }
+      TIFFWriteDirectory(tiff);
+    }
+    TIFFClose(tiff);
+  }
+  const std::string good = readFile(dir.path("w"));
+  const auto u32 = [&](std::size_t at) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, good.data() + at, 4);
+    return v;
+  };
+  // Page k's directory, and where its link to the next one is.
+  std::vector<std::uint32_t> at{u32(4)}, link;
+  for (int k = 0; k < 3; ++k) {
+    link.push_back(at[k] + 2 + 12 * std::uint8_t(good[at[k]]));
+    at.push_back(u32(link[k]));
+  }
+  ASSERT_EQ(at[3], 0U);
+  const auto patched = [](std::string file, std::size_t offset,
+                          const std::string& bytes) {
+    return file.replace(offset, bytes.size(), bytes);
+  };
+  // Type LONG, count 1, 100000: page 1's width, then its height.
+  std::string huge("\4\0\1\0\0\0", 6);
+  huge += le32(100000);
+  std::string topLine;  // page 1's, to change one pixel of it
+  for (int x = 0; x < 16; ++x) topLine += char(pattern(x, 15) + 1);
+  const std::string notLoaded = "The image couldn't be loaded\nDetail: ";
+  // File, pages listed, what reading page 1 writes (empty: it loads).
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {good, 3, ""},
+      {patched(good, link[2], le32(at[0])), 3, ""},     // a loop
+      {patched(good, link[1], le32(1u << 30)), 2, ""},  // past the end
+      {patched(good, good.find(topLine), "*"), 3, ""},
+      {patched(patched(good, at[1] + 4, huge), at[1] + 16, huge), 3,
+       notLoaded + "the picture claims 100000 x 100000 pixels, more than "
+                   "can be held in memory\n"},
+      {readFile(dir.path("w8b")), 3, ""},
+      {"", 0, notLoaded + "not a regular file\n"}};  // a FIFO
+  std::set<std::string> prints;
+  for (const auto& [bytes, pages, read] : cases) {
+    SCOPED_TRACE(testing::Message() << &bytes - &std::get<0>(cases[0]));
+    const std::string path = dir.write("x.tif", bytes);
+    if (bytes.empty()) fs::remove(path), mkfifo(path.c_str(), 0600);
+    PageReader reader;
+    std::ostringstream errors;
+    EXPECT_EQ(reader.open(path, errors), pages > 0);
+    EXPECT_EQ(reader.pageCount(), pages);
+    PictureFrame frame;
+    if (pages > 0) {
+      EXPECT_EQ(reader.read(1, 0, ClipType::Center, frame, errors),
+                read.empty());
+    }
+    EXPECT_EQ(errors.str(), read);
+    if (!read.empty()) continue;
+    EXPECT_LE(mismatches(frame.samples, 16,
+                         [](int r, int c) { return pattern(c, r) + 1.0; }),
+              1);
+    prints.insert(frame.sha256);
+  }
+  EXPECT_EQ(prints.size(), 2U);  // only page 1's pixel changed it
+  PageReader reader;
+  std::ostringstream errors;
+  savePicture(patternPicture(8, 8), FIF_PNG, dir.path("p.png"));
+  ASSERT_TRUE(reader.open(dir.path("p.png"), errors));
+  PictureFrame frame;
+  EXPECT_EQ(reader.pageCount(), 1);
+  EXPECT_TRUE(reader.read(0, 4, ClipType::Left, frame, errors));
+  EXPECT_EQ(mismatches(frame.samples, 4,
+                       [](int r, int c) { return pattern(c, r + 2); }),
+            0);
+  EXPECT_FALSE(reader.read(1, 4, ClipType::Left, frame, errors));
+  EXPECT_EQ(errors.str(), notLoaded + "the file has no page 2\n");
 }
 
 TEST(Loading, EveryRecordedHologramLoadsWithItsSize) {
