@@ -8,6 +8,8 @@
 #include <numbers>
 #include <vector>
 
+#include "sizes.h"
+
 namespace numerics {
 
 namespace {
@@ -392,6 +394,17 @@ void relativeField(const Complex* const* field, const Complex* const* empty,
       }
     }
   }
+}
+
+std::size_t compensationScratchBytes(int n) {
+  const std::size_t samples =
+      saturatingProduct(static_cast<std::size_t>(std::max(n, 0)),
+                        static_cast<std::size_t>(std::max(n, 0)));
+  // A byte and two floats per sample, a row of gathered samples, the counts.
+  return saturatingSum(
+      {saturatingProduct(samples, 9),
+       saturatingProduct(static_cast<std::size_t>(std::max(n, 0)), 16),
+       std::size_t{4} << 16});
 }
 
 std::string compensationRegionProblem(const PictureRectangle& region, int n) {

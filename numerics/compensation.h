@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -74,6 +75,10 @@ struct Compensation {
 /// wholly inside the picture and is not empty.
 std::string compensationRegionProblem(const PictureRectangle& region, int n);
 
+/// Bytes compensatePhase keeps per thread (from one call to the next) for
+/// a region of n x n samples.
+std::size_t compensationScratchBytes(int n);
+
 /// Fits the request's surface to the n x n unwrapped phase over its region
 /// and writes the phase minus that surface, its constant included, over the
 /// whole picture into compensated (which may be the rows of phase), so that
@@ -85,10 +90,16 @@ std::string compensationRegionProblem(const PictureRectangle& region, int n);
 /// further than 2.5 sigma from the surface are left out of the next, sigma
 /// 1.4826 times the median absolute residual of the samples the fit used
 /// (the standard deviation of Gaussian noise; the lower median for an even
-/// count), and never below 1e-9 rad so that an exact surface keeps its
-/// samples; the samples left out come back when a later surface passes
-/// near them. The rounds stop when the samples used no longer change, or
-/// after the fifth fit.
+/// count), and never below 1e-9 rad, so that an exact surface keeps its
+/// samples. Distances and residuals are taken from the surface moved by the
+/// median of those samples' residuals: the least-squares surface is pulled
+/// towards the object, and an object of a fifth of the region otherwise
+/// puts the whole background to one side of it and stays within the
+/// bound. Samples left out come back when a later surface passes near
+/// them. The rounds stop when the samples used no longer change, or after
+/// the fifth fit. An object covering a third of the region or more, or one
+/// the surface can follow (a dome under a curvature fit), can still hold
+/// the surface: give a region of background then.
 ///
 /// Each fit is a QR factorisation: per picture row, whose samples share y,
 /// modified Gram-Schmidt on the columns 1, x, x^2 and the phase (stable for
