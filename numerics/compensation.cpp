@@ -168,14 +168,14 @@ struct WorkArrays {
     arrays.distance.resize(samples);
     arrays.keptResiduals.resize(samples);
     arrays.gathered.resize(2 * columns);
+    arrays.counts.resize(std::size_t{1} << 16);
     return arrays;
   }
 };
 
-// The robust fit over a region of field samples.
-// A round makes two passes over the region: one fits the surface to the
-// samples within the bound (gathering them row by row), one measures every
-// sample's distance from it for the next bound.
+// The robust fit over a region of field samples. A round fits the surface
+// to the samples within the bound, gathering them row by row, then
+// measures every sample's distance from it for the next bound.
 class RobustFit {
  public:
   RobustFit(const double* const* phase, int n, const PictureRectangle& region,
@@ -222,7 +222,8 @@ class RobustFit {
   };
 
   // The least-squares surface through the samples within bound of the last
-  // surface measured (NaN is within none).
+  // surface measured (NaN is within none). The first fit's count of changes
+  // compares with what the arrays held before and means nothing.
   Fit fit(float bound, Scaled& surface) {
     Fit result;
     Triangle triangle(terms_);
@@ -268,6 +269,8 @@ class RobustFit {
   // rounds ended where they began. Floats: the bound needs no more digits.
   float bound(const Scaled& surface) {
     float* kept = keptResiduals_.data();
+    std::uint32_t* counts = counts_.data();
+    std::fill(counts_.begin(), counts_.end(), 0);
     std::size_t count = 0;
     forRows([&](int r, std::size_t i0) {
       const auto [c0, c1, c2] = surface.alongRow(yOf(r));
@@ -281,12 +284,16 @@ class RobustFit {
       }
       for (int c = 0; c < columns_; ++c) {  // without a branch
         kept[count] = distance[c];
+        counts[bin(distance[c])] += keep[c];
         count += keep[c];
       }
     });
     const float centre = lowerMedian(count);
-    for (std::size_t j = 0; j < count; ++j)
+    std::fill(counts_.begin(), counts_.end(), 0);
+    for (std::size_t j = 0; j < count; ++j) {
       kept[j] = std::abs(kept[j] - centre);
+      ++counts[bin(kept[j])];
+    }
     const float median = lowerMedian(count);
     for (float& d : distance_) d = std::abs(d - centre);  // NaN stays NaN
     return static_cast<float>(
@@ -294,22 +301,22 @@ class RobustFit {
   }
 
  private:
-  // The lower median of the first count kept residuals, exactly, in two
-  // passes over them (nth_element over a million took 6 ms). They are
-  // counted by the top 16 bits of a key that orders floats as their values
-  // do (a positive float's bits with the sign bit set, a negative one's all
-  // flipped; sign, exponent and 7 bits of mantissa: bins of 1/128 of an
-  // octave). The counts give the median's bin, and the selection runs over
-  // its few values only.
+  // The bin of a residual: the top 16 bits of a key that orders floats as
+  // their values do (a positive float's bits with the sign bit set, a
+  // negative one's all flipped): sign, exponent and 7 bits of mantissa,
+  // bins of 1/128 of an octave.
+  static std::size_t bin(float v) {
+    const auto bits = std::bit_cast<std::uint32_t>(v);
+    const std::uint32_t key = bits >> 31 ? ~bits : bits | 0x80000000u;
+    return static_cast<std::size_t>(key >> 16);
+  }
+
+  // The lower median of the first count kept residuals, exactly, from their
+  // counts per bin (taken as they were gathered) and one more pass over
+  // them: the counts give the median's bin, and the selection runs over its
+  // few values only (nth_element over a million took 6 ms).
   float lowerMedian(std::size_t count) {
     const float* values = keptResiduals_.data();
-    const auto bin = [](float v) {
-      const auto bits = std::bit_cast<std::uint32_t>(v);
-      const std::uint32_t key = bits >> 31 ? ~bits : bits | 0x80000000u;
-      return static_cast<std::size_t>(key >> 16);
-    };
-    counts_.assign(std::size_t{1} << 16, 0);
-    for (std::size_t j = 0; j < count; ++j) ++counts_[bin(values[j])];
     std::size_t rank = (count - 1) / 2;
     std::size_t median = 0;
     while (rank >= counts_[median]) rank -= counts_[median++];

@@ -54,8 +54,8 @@ struct PreparedHologram {
 /// local mean over the whole field, not corrected by a background.
 PreparedHologram prepareHologram(const double* const* hologram, int n);
 
-/// The n x n hologram with its zero order taken away as zeroOrder says;
-/// onPicture the samples that lie on the picture, corrected whether a
+/// The n x n hologram with its zero order taken away as zeroOrder says.
+/// onPicture: the samples that lie on the picture; corrected: whether a
 /// background correction (correctBackground) was applied before.
 ///
 /// The reference amplitude: with localMean and no correction,
