@@ -37,8 +37,9 @@ constexpr std::string_view kUsage = R"(Usage: holosim [OPTIONS] PICTURE
 
 Simulates an off-axis hologram: an object at a distance in front of the
 sensor, its light propagated exactly to the sensor, and a tilted plane
-reference wave. The recorded intensity is written to PICTURE as an 8-bit
-grey PNG spanning the grey levels 0 to 255.
+reference wave (or an in-line one, --inline). The recorded intensity is
+written to PICTURE as an 8-bit grey PNG spanning the grey levels 0 to 255
+(or on a camera's fixed scale, --offset and --gain).
 
 Lengths share one unit of your choice (the defaults are in metres); the
 angle is in radians. Give the same values to holorecon and it focuses the
@@ -107,8 +108,9 @@ Options (also as --option=VALUE):
   --experiment FILE    also write an experiment file for holorecon: a
                        Reconstruction (DHI with --deform) over five distances
                        from 0.75 to 1.25 times the distance, normalised
-                       output. Its picture paths are relative to the
-                       directory of FILE: run holorecon from there.
+                       output, the angle 0 with --inline. Its picture paths
+                       are relative to the directory of FILE: run holorecon
+                       from there.
   --method Fresnel|Convolution
                        the experiment file's method (default Convolution)
   --help               show this text
