@@ -312,11 +312,17 @@ std::optional<std::string> recordedProblem(const Arguments& arguments) {
       return std::string(
           "--carrier-shift needs an off-axis recording, not --inline");
     }
-    const double limit = 0.5 * simulation.recording.size;
-    if (!inRange(std::abs(simulation.carrierShift), 0.0, limit)) {
-      return "the carrier shift must be a number of frequency samples from "
-             "-" +
-             shortestText(limit) + " to " + shortestText(limit);
+    // Beyond the highest frequency the empty frame's fringes would alias.
+    const Recording& recording = simulation.recording;
+    const double limit = 0.5 * recording.size;
+    const double carrier = recording.size * recording.pitch *
+                               std::sin(recording.angle) /
+                               recording.wavelength +
+                           simulation.carrierShift;
+    if (!(std::abs(carrier) < limit)) {
+      return "the carrier shift puts the empty frame's carrier at " +
+             shortestText(carrier) +
+             " frequency samples, beyond the highest, " + shortestText(limit);
     }
   }
   if (simulation.dark && !arguments.offset && !arguments.gain) {

@@ -195,6 +195,30 @@ ComplexField referenceOf(const Recording& recording, double amplitude,
   return wave;
 }
 
+/// The intensity without the object: the surround everywhere, and the
+/// reference's carrier moved by the options' shift (sin(angle) changes by
+/// shift * wavelength / (N pitch)).
+RealField recordEmptyFrame(const SimulationOptions& options,
+                           const Lighting& lighting,
+                           double referenceAmplitude) {
+  Recording recording = options.recording;
+  const int n = recording.size;
+  RealField surround(n);
+  for (int r = 0; r < n; ++r) std::fill_n(surround[r], n, lighting.surround);
+  const ComplexField empty =
+      lighting.surround != 0.0
+          ? objectWave(surround.rows(), nullptr, recording, lighting)
+          : ComplexField(n);
+  if (options.inLine) return expose(empty, ComplexField());
+  if (options.carrierShift != 0.0) {
+    recording.angle = std::asin(std::sin(recording.angle) +
+                                options.carrierShift * recording.wavelength /
+                                    (n * recording.pitch));
+  }
+  return expose(
+      empty, referenceOf(recording, referenceAmplitude, lighting.beamRadius));
+}
+
 void widenRange(const RealField& picture, double& low, double& high) {
   const int n = picture.size();
   for (int r = 0; r < n; ++r) {
@@ -407,34 +431,6 @@ Holograms simulate(const double* const* amplitude,
                    const SimulationOptions& options) {
   return simulate(amplitude, nullptr, options);
 }
-
-namespace {
-
-/// The intensity without the object: the surround everywhere, and the
-/// reference's carrier moved by the options' shift (sin(angle) changes by
-/// shift * wavelength / (N pitch)).
-RealField recordEmptyFrame(const SimulationOptions& options,
-                           const Lighting& lighting,
-                           double referenceAmplitude) {
-  Recording recording = options.recording;
-  const int n = recording.size;
-  RealField surround(n);
-  for (int r = 0; r < n; ++r) std::fill_n(surround[r], n, lighting.surround);
-  const ComplexField empty =
-      lighting.surround != 0.0
-          ? objectWave(surround.rows(), nullptr, recording, lighting)
-          : ComplexField(n);
-  if (options.inLine) return expose(empty, ComplexField());
-  if (options.carrierShift != 0.0) {
-    recording.angle = std::asin(std::sin(recording.angle) +
-                                options.carrierShift * recording.wavelength /
-                                    (n * recording.pitch));
-  }
-  return expose(
-      empty, referenceOf(recording, referenceAmplitude, lighting.beamRadius));
-}
-
-}  // namespace
 
 PhaseObject phaseObject(const double* const* picture, int n, double scale) {
   PhaseObject object{RealField(n), RealField(n)};
