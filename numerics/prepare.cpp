@@ -1,5 +1,6 @@
 #include "prepare.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -88,11 +89,112 @@ std::vector<Complex> referenceWaveRows(int n, double angle, double wavelength,
   return rows;
 }
 
+namespace {
+
+// The extent clipped to the n x n field.
+Extent clipped(const Extent& extent, int n) {
+  const int row = std::clamp(extent.row, 0, n);
+  const int column = std::clamp(extent.column, 0, n);
+  return {row, column, std::clamp(extent.rows, 0, n - row),
+          std::clamp(extent.columns, 0, n - column)};
+}
+
+// Calls f(r, c) for every sample of the (clipped) extent.
+template <typename F>
+void forEach(const Extent& extent, F f) {
+  for (int r = extent.row; r < extent.row + extent.rows; ++r) {
+    for (int c = extent.column; c < extent.column + extent.columns; ++c) {
+      f(r, c);
+    }
+  }
+}
+
+double meanOver(const double* const* samples, const Extent& extent) {
+  double sum = 0.0;
+  forEach(extent, [&](int r, int c) { sum += samples[r][c]; });
+  return sum / (static_cast<double>(extent.rows) * extent.columns);
+}
+
+}  // namespace
+
 PreparedHologram prepareHologram(const double* const* hologram, int n) {
+  return prepareHologram(hologram, n, ZeroOrder::localMean, Extent::whole(n),
+                         false);
+}
+
+PreparedHologram prepareHologram(const double* const* hologram, int n,
+                                 ZeroOrder zeroOrder, const Extent& onPicture,
+                                 bool corrected) {
   PreparedHologram prepared;
   prepared.real = RealField(n);
-  prepared.sum = subtractLocalMean(hologram, n, prepared.real.rows());
+  double* const* out = prepared.real.rows();
+  const Extent extent = clipped(onPicture, n);
+  if (zeroOrder == ZeroOrder::localMean && !corrected) {
+    prepared.referenceAmplitude =
+        referenceAmplitude(subtractLocalMean(hologram, n, out), n);
+    return prepared;
+  }
+  const double mean = meanOver(hologram, extent);
+  prepared.referenceAmplitude = mean > 0.0 ? std::sqrt(mean) : 1.0;
+  switch (zeroOrder) {
+    case ZeroOrder::localMean:
+      subtractLocalMean(hologram, n, out);
+      break;
+    case ZeroOrder::mean:
+      forEach(extent, [&](int r, int c) { out[r][c] = hologram[r][c] - mean; });
+      break;
+    case ZeroOrder::none:
+      for (int r = 0; r < n; ++r) std::copy_n(hologram[r], n, out[r]);
+      break;
+  }
   return prepared;
+}
+
+BackgroundCorrection correctBackground(double* const* hologram,
+                                       const double* const* background,
+                                       const double* const* dark, int n,
+                                       const Extent& onPicture,
+                                       BackgroundMode mode) {
+  const Extent extent = clipped(onPicture, n);
+  BackgroundCorrection result;
+  if (mode == BackgroundMode::subtract) {
+    forEach(extent, [&](int r, int c) { hologram[r][c] -= background[r][c]; });
+    return result;
+  }
+  const auto light = [&](int r, int c) {
+    return background[r][c] - (dark ? dark[r][c] : 0.0);
+  };
+  double sum = 0.0;
+  forEach(extent, [&](int r, int c) { sum += light(r, c); });
+  const double mean = sum / (static_cast<double>(extent.rows) * extent.columns);
+  // Below a grey level, or a hundredth of the mean, a quotient would only
+  // magnify the camera's noise.
+  const double usable = std::max(1.0, 0.01 * mean);
+  double usableSum = 0.0;
+  long long usableCount = 0;
+  forEach(extent, [&](int r, int c) {
+    const double g = light(r, c);
+    if (g >= usable) {
+      usableSum += g;
+      ++usableCount;
+    }
+  });
+  if (!(mean > 0.0) || usableCount == 0) {
+    result.problem = dark
+                         ? "the empty frame holds no light above the dark frame"
+                         : "the empty frame holds no light";
+    return result;
+  }
+  const double neutral = usableSum / static_cast<double>(usableCount);
+  forEach(extent, [&](int r, int c) {
+    double g = light(r, c);
+    if (!(g >= usable)) {
+      g = neutral;
+      ++result.neutralised;
+    }
+    hologram[r][c] = (hologram[r][c] - (dark ? dark[r][c] : 0.0)) / g * mean;
+  });
+  return result;
 }
 
 }  // namespace numerics

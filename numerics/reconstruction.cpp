@@ -68,7 +68,7 @@ int signedFrequency(int j, int n) { return j < (n + 1) / 2 ? j : j - n; }
 struct Samples {
   const double* const* real;
   const Complex* const* complex;
-  double sum;
+  double referenceAmplitude;
 };
 
 // Calls run with the row table of the samples, real or complex, so that the
@@ -82,11 +82,11 @@ void withRows(const Samples& samples, Run run) {
   }
 }
 
-// The reference wave's row values, from the prepared samples' sum.
+// The reference wave's row values.
 std::vector<Complex> referenceRows(const Samples& samples, int n,
                                    const Optics& optics) {
   return referenceWaveRows(n, optics.angle, optics.wavelength,
-                           referenceAmplitude(samples.sum, n), optics.pitch);
+                           samples.referenceAmplitude, optics.pitch);
 }
 
 // exp(i s x_j^2) for the centred hologram-plane coordinates
@@ -525,7 +525,8 @@ Runner runnerOf(Method method) {
 }
 
 Samples samplesOf(const PreparedHologram& hologram) {
-  return {hologram.real.rows(), hologram.complex.rows(), hologram.sum};
+  return {hologram.real.rows(), hologram.complex.rows(),
+          hologram.referenceAmplitude};
 }
 
 // Interferometry: reconstruct(k, outputs) reconstructs hologram k (0 or 1)

@@ -21,7 +21,7 @@ std::size_t index(int i) { return static_cast<std::size_t>(i); }
 // frequencies 0 1 -2 -1.
 int signedFrequency(int j, int n) { return j < (n + 1) / 2 ? j : j - n; }
 
-double magnitude(Complex a) { return std::sqrt(a.re * a.re + a.im * a.im); }
+double power(Complex a) { return a.re * a.re + a.im * a.im; }
 
 ComplexField spectrumOf(const PreparedHologram& hologram) {
   const int n = hologram.size();
@@ -57,28 +57,48 @@ double weight(double rho, double radius, double edge) {
 }
 
 // The strongest bin outside the zero order's disk of radius n / 16 in the
-// half the order names: fy * order > 0, or fy = 0 and fx * order > 0.
+// half the order names: fy * order > 0, or fy = 0 and fx * order > 0. The
+// Nyquist row and column (frequency -n / 2 of an even n) are left out: no
+// order is centred there (its twin would be the same bin), and a recorded
+// hologram's strongest bin can be an artefact of the camera there (a
+// column pattern alternating from pixel to pixel).
 std::optional<Frequency> strongestInHalf(const ComplexField& spectrum, int n,
                                          int order) {
   const double zeroOrder = n / 16.0;
+  const int nyquist = n % 2 == 0 ? -n / 2 : n;  // n: no such frequency
   double best = -1.0;
   Frequency found;
   for (int r = 0; r < n; ++r) {
     const int fy = signedFrequency(r, n);
+    if (fy == nyquist) continue;
     for (int c = 0; c < n; ++c) {
       const int fx = signedFrequency(c, n);
       const bool inHalf = fy * order > 0 || (fy == 0 && fx * order > 0);
-      if (!inHalf || std::hypot(fx, fy) <= zeroOrder) continue;
-      const Complex s = spectrum[r][c];
-      const double power = s.re * s.re + s.im * s.im;
-      if (power > best) {
-        best = power;
+      if (!inHalf || fx == nyquist || std::hypot(fx, fy) <= zeroOrder) {
+        continue;
+      }
+      if (power(spectrum[r][c]) > best) {
+        best = power(spectrum[r][c]);
         found = {static_cast<double>(fx), static_cast<double>(fy)};
       }
     }
   }
   if (best < 0.0) return std::nullopt;
   return found;
+}
+
+// True when every bin but the zero frequency is 0, or below rounding of a
+// constant's transform (1e-10 of its magnitude): an all-zero hologram, or a
+// constant one prepared without the local-mean filter.
+bool holdsOnlyTheZeroFrequency(const ComplexField& spectrum) {
+  const double floor = 1e-20 * power(spectrum[0][0]);
+  const int n = spectrum.size();
+  for (int r = 0; r < n; ++r) {
+    for (int c = r == 0 ? 1 : 0; c < n; ++c) {
+      if (power(spectrum[r][c]) > floor) return false;
+    }
+  }
+  return true;
 }
 
 std::string requestProblem(const SidebandRequest& request) {
@@ -101,7 +121,8 @@ std::string requestProblem(const SidebandRequest& request) {
 }
 
 // Applies the filter to the spectrum in place and returns its contrast
-// (Sideband::contrast), or NaN when the disk holds no bin at all.
+// (Sideband::contrast), or NaN when the disk holds no bin at all; 0 when
+// neither disk holds any light.
 double maskSpectrum(ComplexField& spectrum, const Sideband& sideband) {
   const int n = spectrum.size();
   const Frequency centre = sideband.centre;
@@ -120,20 +141,21 @@ double maskSpectrum(ComplexField& spectrum, const Sideband& sideband) {
       Complex& s = spectrum[r][c];
       const double rho2 = dx[index(c)] + dy[index(r)];
       if (tx[index(c)] + ty[index(r)] < radius2) {
-        across += magnitude(s);
+        across += power(s);
         ++acrossCount;
       }
       if (rho2 >= radius2) {
         s = {};
         continue;
       }
-      inside += magnitude(s);
+      inside += power(s);
       ++count;
       const double w = weight(std::sqrt(rho2), sideband.radius, sideband.edge);
       s = {s.re * w, s.im * w};
     }
   }
   if (count == 0) return std::nan("");
+  if (across == 0.0) return inside > 0.0 ? HUGE_VAL : 0.0;
   return inside / static_cast<double>(count) /
          (across / static_cast<double>(acrossCount));
 }
@@ -143,7 +165,7 @@ double maskSpectrum(ComplexField& spectrum, const Sideband& sideband) {
 // coordinates centred on (n - 1) / 2, the sample coordinates of the
 // reference wave, so that the predicted carrier is removed exactly as that
 // wave would remove it.
-PreparedHologram transformBack(ComplexField spectrum, double sum,
+PreparedHologram transformBack(ComplexField spectrum, double amplitude,
                                const Sideband& sideband) {
   const int n = spectrum.size();
   fft2d(spectrum.rows(), n, false);
@@ -170,7 +192,7 @@ PreparedHologram transformBack(ComplexField spectrum, double sum,
   }
   PreparedHologram filtered;
   filtered.complex = std::move(spectrum);
-  filtered.sum = sum;
+  filtered.referenceAmplitude = amplitude;
   return filtered;
 }
 
@@ -184,6 +206,12 @@ SidebandResult filterSideband(const PreparedHologram& hologram,
   if (!result.problem.empty()) return result;
   const int n = hologram.size();
   ComplexField spectrum = spectrumOf(hologram);
+  if (holdsOnlyTheZeroFrequency(spectrum)) {
+    result.problem =
+        "the hologram is empty: its spectrum holds nothing but the zero "
+        "frequency";
+    return result;
+  }
 
   Frequency centre;
   if (request.centre) {
@@ -228,7 +256,8 @@ SidebandResult filterSideband(const PreparedHologram& hologram,
                      " holds no frequency sample";
     return result;
   }
-  result.hologram = transformBack(std::move(spectrum), hologram.sum, sideband);
+  result.hologram =
+      transformBack(std::move(spectrum), hologram.referenceAmplitude, sideband);
   return result;
 }
 
@@ -236,7 +265,8 @@ PreparedHologram applySideband(const PreparedHologram& hologram,
                                const Sideband& sideband) {
   ComplexField spectrum = spectrumOf(hologram);
   maskSpectrum(spectrum, sideband);
-  return transformBack(std::move(spectrum), hologram.sum, sideband);
+  return transformBack(std::move(spectrum), hologram.referenceAmplitude,
+                       sideband);
 }
 
 std::size_t sidebandBytes(int n) { return ComplexField::bytesFor(n); }

@@ -1,6 +1,7 @@
 // holosim: writes simulated off-axis holograms, and an experiment file that
 // makes holorecon reconstruct them.
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <csignal>
@@ -23,6 +24,7 @@
 
 using numerics::describeCurrentFailure;
 using numerics::RealField;
+using numerics::shortestText;
 
 namespace {
 
@@ -35,8 +37,9 @@ constexpr std::string_view kUsage = R"(Usage: holosim [OPTIONS] PICTURE
 
 Simulates an off-axis hologram: an object at a distance in front of the
 sensor, its light propagated exactly to the sensor, and a tilted plane
-reference wave. The recorded intensity is written to PICTURE as an 8-bit
-grey PNG spanning the grey levels 0 to 255.
+reference wave (or an in-line one, --inline). The recorded intensity is
+written to PICTURE as an 8-bit grey PNG spanning the grey levels 0 to 255
+(or on a camera's fixed scale, --offset and --gain).
 
 Lengths share one unit of your choice (the defaults are in metres); the
 angle is in radians. Give the same values to holorecon and it focuses the
@@ -62,10 +65,42 @@ Options (also as --option=VALUE):
                        N x N pixels, grey levels 0 to 255 giving 0 to the
                        phase scale
   --phase-scale RAD    the phase of full white, radians (default 3.14159)
+  --surround           with --phase-object: a transparent surround, amplitude
+                       1 everywhere, so that there is light around the object
+  --inline             a Gabor in-line hologram instead: the object is a
+                       transparent plate (transmittance 1 - absorption, the
+                       absorption the object picture's grey levels over
+                       their largest; with --phase-object a phase plate of
+                       amplitude 1) lit by the light, which is its own
+                       reference; no reference wave, no angle
+  --illumination W     a Gaussian beam of 1/e^2 radius W pixels (its
+                       intensity falls to 1/e^2 there), centred on the
+                       sensor, on object and reference alike, instead of
+                       uniform light
+  --curvature R        a spherical object wave: the phase pi r^2 /
+                       (wavelength R) in the object plane, r from the
+                       sensor's centre, as a microscope objective adds
+                       (negative R: converging)
   --diffuse            a random phase on the object, as a rough surface has
   --seed S             seed of the random phase and noise (default 1)
   --noise SIGMA        camera noise, standard deviation in grey levels
                        (default 0)
+  --offset G           a camera with a fixed scale: grey = G + K I, I the
+                       intensity in units of the reference wave's at the
+                       beam's centre (in line: the light's), rounded and
+                       clamped to 0..255 as an 8-bit camera saturates; G is
+                       its dark level (default 0). Without --offset and
+                       --gain the pictures span 0..255 together.
+  --gain K             that camera's grey levels per unit intensity
+                       (default 60)
+  --background FILE    also write the empty frame: the same recording
+                       without the object (the surround, or the reference
+                       alone), with a noise of its own
+  --carrier-shift S    the empty frame's carrier moved by S frequency
+                       samples along the rows, as two exposures' carriers
+                       differ (default 0)
+  --dark FILE          also write a dark frame: the camera's offset and
+                       noise only (needs --offset or --gain)
   --deform RADIANS     also write the object deformed by a smooth phase bump
                        of this peak value, to PICTURE with "_deformed" before
                        the extension; holorecon's interference phase then
@@ -73,8 +108,9 @@ Options (also as --option=VALUE):
   --experiment FILE    also write an experiment file for holorecon: a
                        Reconstruction (DHI with --deform) over five distances
                        from 0.75 to 1.25 times the distance, normalised
-                       output. Its picture paths are relative to the
-                       directory of FILE: run holorecon from there.
+                       output, the angle 0 with --inline. Its picture paths
+                       are relative to the directory of FILE: run holorecon
+                       from there.
   --method Fresnel|Convolution
                        the experiment file's method (default Convolution)
   --help               show this text
@@ -93,6 +129,12 @@ struct Arguments {
   std::string phaseObject;
   double phaseScale = 3.141592653589793;
   bool phaseScaleGiven = false;
+  bool surround = false;
+  std::optional<double> offset;
+  std::optional<double> gain;
+  bool carrierShiftGiven = false;
+  std::string background;
+  std::string dark;
   std::string picture;
   std::string experiment;
   bool convolution = true;
@@ -129,10 +171,16 @@ std::optional<std::string> applyOption(std::string_view name,
   if (name == "noise") real = &simulation.noise;
   if (name == "deform") real = &simulation.deform;
   if (name == "phase-scale") real = &arguments.phaseScale;
+  if (name == "illumination") real = &simulation.lighting.beamRadius;
+  if (name == "curvature") real = &simulation.lighting.curvature;
+  if (name == "carrier-shift") real = &simulation.carrierShift;
+  if (name == "offset") real = &arguments.offset.emplace();
+  if (name == "gain") real = &arguments.gain.emplace();
   if (real) {
     if (!parseNumber(value, *real)) return notA("a number");
     if (name == "deform") simulation.deformed = true;
     if (name == "phase-scale") arguments.phaseScaleGiven = true;
+    if (name == "carrier-shift") arguments.carrierShiftGiven = true;
     return std::nullopt;
   }
   if (name == "size") {
@@ -150,6 +198,11 @@ std::optional<std::string> applyOption(std::string_view name,
   } else if (name == "experiment") {
     if (value.empty()) return std::string("--experiment needs a file name");
     arguments.experiment = value;
+  } else if (name == "background" || name == "dark") {
+    if (value.empty()) return "--" + std::string(name) + " needs a file name";
+    (name == "dark" ? arguments.dark : arguments.background) = value;
+    simulation.background = simulation.background || name == "background";
+    simulation.dark = simulation.dark || name == "dark";
   } else if (name == "method") {
     if (value != "Fresnel" && value != "Convolution") {
       return notA("Fresnel or Convolution");
@@ -163,13 +216,16 @@ std::optional<std::string> applyOption(std::string_view name,
 std::optional<std::string> parse(const std::vector<std::string_view>& words,
                                  Arguments& arguments) {
   const auto takesNoValue = [](std::string_view name) {
-    return name == "help" || name == "diffuse";
+    return name == "help" || name == "diffuse" || name == "inline" ||
+           name == "surround";
   };
   const auto takesValue = [](std::string_view name) {
     for (const std::string_view known :
-         {"size", "wavelength", "pitch", "distance", "angle", "object", "seed",
-          "noise", "deform", "experiment", "method", "phase-object",
-          "phase-scale"}) {
+         {"size",        "wavelength",   "pitch",         "distance",
+          "angle",       "object",       "seed",          "noise",
+          "deform",      "experiment",   "method",        "phase-object",
+          "phase-scale", "illumination", "curvature",     "offset",
+          "gain",        "background",   "carrier-shift", "dark"}) {
       if (name == known) return true;
     }
     return false;
@@ -195,7 +251,10 @@ std::optional<std::string> parse(const std::vector<std::string_view>& words,
     }
     if (takesNoValue(name)) {
       if (value) return "--" + std::string(name) + " takes no value";
-      (name == "help" ? arguments.help : arguments.simulation.diffuse) = true;
+      (name == "help"       ? arguments.help
+       : name == "diffuse"  ? arguments.simulation.diffuse
+       : name == "surround" ? arguments.surround
+                            : arguments.simulation.inLine) = true;
       continue;
     }
     if (!takesValue(name))
@@ -214,6 +273,66 @@ std::optional<std::string> parse(const std::vector<std::string_view>& words,
 std::string deformedName(const std::string& picture);
 bool sameFile(const std::string& a, const std::string& b);
 
+/// What is wrong with the options of realistic recordings (in line, light,
+/// camera, empty and dark frames); nothing when they make sense.
+std::optional<std::string> recordedProblem(const Arguments& arguments) {
+  const SimulationOptions& simulation = arguments.simulation;
+  const Lighting& lighting = simulation.lighting;
+  const auto inRange = [](double x, double low, double high) {
+    return x >= low && x <= high;
+  };
+  if (arguments.surround && arguments.phaseObject.empty()) {
+    return std::string("--surround needs --phase-object");
+  }
+  if (simulation.inLine && simulation.deformed) {
+    return std::string("--deform needs an off-axis recording, not --inline");
+  }
+  if (!inRange(lighting.beamRadius, 0.0, 1e6)) {
+    return std::string(
+        "the illumination's radius must be a number of pixels from 0 to 1e6");
+  }
+  const double radius = std::abs(lighting.curvature);
+  if (std::isnan(lighting.curvature) ||
+      (radius != 0.0 && !inRange(radius, 1e-100, 1e100))) {
+    return std::string(
+        "the curvature radius must be 0 (none) or a number from 1e-100 to "
+        "1e100 in size");
+  }
+  if (arguments.offset && !inRange(*arguments.offset, 0.0, 255.0)) {
+    return std::string("the offset must be a grey level from 0 to 255");
+  }
+  if (arguments.gain && !(*arguments.gain > 0.0 && *arguments.gain <= 1e6)) {
+    return std::string("the gain must be a positive number up to 1e6");
+  }
+  if (arguments.carrierShiftGiven) {
+    if (!simulation.background) {
+      return std::string("--carrier-shift needs --background");
+    }
+    if (simulation.inLine) {
+      return std::string(
+          "--carrier-shift needs an off-axis recording, not --inline");
+    }
+    // Beyond the highest frequency the empty frame's fringes would alias.
+    const Recording& recording = simulation.recording;
+    const double limit = 0.5 * recording.size;
+    const double carrier = recording.size * recording.pitch *
+                               std::sin(recording.angle) /
+                               recording.wavelength +
+                           simulation.carrierShift;
+    if (!(std::abs(carrier) < limit)) {
+      return "the carrier shift puts the empty frame's carrier at " +
+             shortestText(carrier) +
+             " frequency samples, beyond the highest, " + shortestText(limit);
+    }
+  }
+  if (simulation.dark && !arguments.offset && !arguments.gain) {
+    return std::string(
+        "--dark needs --offset or --gain: without a fixed grey scale a dark "
+        "frame holds nothing");
+  }
+  return std::nullopt;
+}
+
 /// What is wrong with the values as a whole; nothing when they make sense.
 std::optional<std::string> check(const Arguments& arguments) {
   if (arguments.picture.empty()) return std::string("no output picture given");
@@ -226,6 +345,12 @@ std::optional<std::string> check(const Arguments& arguments) {
   }
   if (!arguments.experiment.empty()) {
     outputs.emplace_back("the experiment file", arguments.experiment);
+  }
+  if (!arguments.background.empty()) {
+    outputs.emplace_back("the empty frame", arguments.background);
+  }
+  if (!arguments.dark.empty()) {
+    outputs.emplace_back("the dark frame", arguments.dark);
   }
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     for (std::size_t j = i + 1; j < outputs.size(); ++j) {
@@ -255,7 +380,7 @@ std::optional<std::string> check(const Arguments& arguments) {
       std::abs(arguments.simulation.deform) > 1e6) {
     return std::string("the deformation must be a number from -1e6 to 1e6");
   }
-  return std::nullopt;
+  return recordedProblem(arguments);
 }
 
 /// PICTURE with "_deformed" before its extension.
@@ -309,24 +434,35 @@ std::optional<std::string> loadObject(const Arguments& arguments,
     PhaseObject object = phaseObject(picture.rows(), n, arguments.phaseScale);
     amplitude = std::move(object.amplitude);
     phase = std::move(object.phase);
+    // A phase plate, or a phase object with light around it.
+    if (arguments.surround || arguments.simulation.inLine) {
+      for (int r = 0; r < n; ++r) std::fill_n(amplitude[r], n, 1.0);
+    }
     return std::nullopt;
   }
   if (arguments.object.empty() || arguments.object == "bars") {
     amplitude = barsPattern(n);
-    return std::nullopt;
-  }
-  if (auto problem =
-          loadPicture(arguments.object, "the object picture", n, amplitude)) {
+  } else if (auto problem = loadPicture(arguments.object, "the object picture",
+                                        n, amplitude)) {
     return problem;
   }
+  double largest = 0.0;
   for (int r = 0; r < n; ++r) {
-    for (int c = 0; c < n; ++c) {
-      if (amplitude[r][c] > 0.0) return std::nullopt;
+    for (int c = 0; c < n; ++c) largest = std::max(largest, amplitude[r][c]);
+  }
+  if (!(largest > 0.0)) {
+    return "the object picture '" + arguments.object +
+           "' is black (its red channel) over the central " +
+           std::to_string(n) + " x " + std::to_string(n) + " pixels";
+  }
+  if (arguments.simulation.inLine) {  // the plate's transmittance
+    for (int r = 0; r < n; ++r) {
+      for (int c = 0; c < n; ++c) {
+        amplitude[r][c] = 1.0 - amplitude[r][c] / largest;
+      }
     }
   }
-  return "the object picture '" + arguments.object +
-         "' is black (its red channel) over the central " + std::to_string(n) +
-         " x " + std::to_string(n) + " pixels";
+  return std::nullopt;
 }
 
 /// Writes the grey levels of picture as an 8-bit PNG; the reason it could
@@ -371,12 +507,21 @@ int run(const Arguments& arguments) {
     complain(*problem);
     return kFailure;
   }
+  SimulationOptions simulation = arguments.simulation;
+  if (arguments.surround) simulation.lighting.surround = 1.0;
+  if (arguments.offset || arguments.gain) {
+    simulation.camera = Camera{};
+    if (arguments.offset) simulation.camera->offset = *arguments.offset;
+    if (arguments.gain) simulation.camera->gain = *arguments.gain;
+  }
   const Holograms pictures =
-      simulate(amplitude.rows(), phase.rows(), arguments.simulation);
+      simulate(amplitude.rows(), phase.rows(), simulation);
   const std::string second = deformedName(arguments.picture);
   for (const auto& [path, picture] :
        {std::pair{&arguments.picture, &pictures.first},
-        std::pair{&second, &pictures.second}}) {
+        std::pair{&second, &pictures.second},
+        std::pair{&arguments.background, &pictures.background},
+        std::pair{&arguments.dark, &pictures.dark}}) {
     if (!*picture) continue;
     const std::string problem = savePicture(*path, *picture);
     if (!problem.empty()) {
@@ -390,6 +535,7 @@ int run(const Arguments& arguments) {
   description.dhi = arguments.simulation.deformed;
   description.convolution = arguments.convolution;
   description.recording = arguments.simulation.recording;
+  if (simulation.inLine) description.recording.angle = 0.0;  // no reference
   description.hologram =
       pathFromExperiment(arguments.picture, arguments.experiment);
   if (description.dhi) {

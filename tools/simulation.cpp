@@ -124,26 +124,99 @@ RealField intensity(const Complex* const* object,
   return recorded;
 }
 
-/// Records one exposure: the object with the given phase, and the reference.
-RealField expose(const double* const* amplitude, const double* const* phase,
-                 const Recording& recording, const ComplexField& reference) {
-  const ComplexField object = sensorWave(amplitude, phase, recording);
-  return intensity(object.rows(), reference.rows(), recording.size);
+/// |object|^2 per sensor pixel: an in-line hologram.
+RealField intensity(const Complex* const* object, int n) {
+  RealField recorded(n);
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) recorded[r][c] = squaredMagnitude(object[r][c]);
+  }
+  return recorded;
 }
 
-/// Maps [low, high] to 0..255, adds camera noise and rounds to the grey
-/// levels a camera stores, in place.
-void toGreyLevels(RealField& picture, double low, double high, double noise,
+/// The intensity of an exposure: the object's wave with the reference, or
+/// alone for an in-line hologram (no reference).
+RealField expose(const ComplexField& object, const ComplexField& reference) {
+  return reference ? intensity(object.rows(), reference.rows(), object.size())
+                   : intensity(object.rows(), object.size());
+}
+
+/// Grey levels offset + (I - low) * scale.
+struct GreyScale {
+  double offset = 0.0;
+  double low = 0.0;
+  double scale = 0.0;
+};
+
+/// Maps the intensities to grey levels, adds camera noise and rounds to the
+/// grey levels a camera stores, clamped to 0..255, in place.
+void toGreyLevels(RealField& picture, const GreyScale& grey, double noise,
                   Random& random) {
-  const double scale = high > low ? 255.0 / (high - low) : 0.0;
   const int n = picture.size();
   for (int r = 0; r < n; ++r) {
     for (int c = 0; c < n; ++c) {
-      double grey = (picture[r][c] - low) * scale;
-      if (noise > 0.0) grey += noise * random.normal();
-      picture[r][c] = std::clamp(std::round(grey), 0.0, 255.0);
+      double level = grey.offset + (picture[r][c] - grey.low) * grey.scale;
+      if (noise > 0.0) level += noise * random.normal();
+      picture[r][c] = std::clamp(std::round(level), 0.0, 255.0);
     }
   }
+}
+
+/// exp(-r^2 / W^2) times exp(i pi r^2 pitch^2 / (wavelength R)) at r
+/// pixels from the centre: the light of lighting.
+Complex light(double r2, const Lighting& lighting, const Recording& recording) {
+  const double amplitude =
+      lighting.beamRadius > 0.0
+          ? std::exp(-r2 / (lighting.beamRadius * lighting.beamRadius))
+          : 1.0;
+  const double phase = lighting.curvature != 0.0
+                           ? std::numbers::pi * r2 * recording.pitch *
+                                 recording.pitch /
+                                 (recording.wavelength * lighting.curvature)
+                           : 0.0;
+  return polar(amplitude, phase);
+}
+
+/// The reference wave on the sensor, with the beam's profile.
+ComplexField referenceOf(const Recording& recording, double amplitude,
+                         double beamRadius) {
+  ComplexField wave = referenceWave(recording, amplitude);
+  if (beamRadius > 0.0) {
+    const int n = recording.size;
+    const double middle = 0.5 * (n - 1);
+    for (int r = 0; r < n; ++r) {
+      for (int c = 0; c < n; ++c) {
+        const double r2 =
+            (r - middle) * (r - middle) + (c - middle) * (c - middle);
+        const double g = std::exp(-r2 / (beamRadius * beamRadius));
+        wave[r][c] = {wave[r][c].re * g, wave[r][c].im * g};
+      }
+    }
+  }
+  return wave;
+}
+
+/// The intensity without the object: the surround everywhere, and the
+/// reference's carrier moved by the options' shift (sin(angle) changes by
+/// shift * wavelength / (N pitch)).
+RealField recordEmptyFrame(const SimulationOptions& options,
+                           const Lighting& lighting,
+                           double referenceAmplitude) {
+  Recording recording = options.recording;
+  const int n = recording.size;
+  RealField surround(n);
+  for (int r = 0; r < n; ++r) std::fill_n(surround[r], n, lighting.surround);
+  const ComplexField empty =
+      lighting.surround != 0.0
+          ? objectWave(surround.rows(), nullptr, recording, lighting)
+          : ComplexField(n);
+  if (options.inLine) return expose(empty, ComplexField());
+  if (options.carrierShift != 0.0) {
+    recording.angle = std::asin(std::sin(recording.angle) +
+                                options.carrierShift * recording.wavelength /
+                                    (n * recording.pitch));
+  }
+  return expose(
+      empty, referenceOf(recording, referenceAmplitude, lighting.beamRadius));
 }
 
 void widenRange(const RealField& picture, double& low, double& high) {
@@ -275,16 +348,37 @@ void propagate(Complex* const* field, int m, double pitch, double wavelength,
 ComplexField sensorWave(const double* const* amplitude,
                         const double* const* phase,
                         const Recording& recording) {
+  return objectWave(amplitude, phase, recording, {});
+}
+
+ComplexField objectWave(const double* const* amplitude,
+                        const double* const* phase, const Recording& recording,
+                        const Lighting& lighting) {
   const int n = recording.size;
   const int m = 2 * n;
   // The sensor is the centre of the grid: sensor (r, c) is grid (r + n/2, c
   // + n/2). Example, n = 4: the grid has 8 rows, the sensor rows 2 to 5.
   const int offset = n / 2;
   ComplexField grid(m);
-  for (int r = 0; r < n; ++r) {
-    for (int c = 0; c < n; ++c) {
-      const double p = phase ? phase[r][c] : 0.0;
-      grid[r + offset][c + offset] = polar(amplitude[r][c], p);
+  for (int r = 0; r < m; ++r) {
+    for (int c = 0; c < m; ++c) {
+      const int pr = r - offset, pc = c - offset;
+      if (pr >= 0 && pr < n && pc >= 0 && pc < n) {
+        const double p = phase ? phase[pr][pc] : 0.0;
+        grid[r][c] = polar(amplitude[pr][pc], p);
+      } else {
+        grid[r][c] = {lighting.surround, 0.0};
+      }
+    }
+  }
+  if (lighting.beamRadius > 0.0 || lighting.curvature != 0.0) {
+    const double middle = offset + 0.5 * (n - 1);  // the sensor's centre
+    for (int r = 0; r < m; ++r) {
+      for (int c = 0; c < m; ++c) {
+        const double r2 =
+            (r - middle) * (r - middle) + (c - middle) * (c - middle);
+        grid[r][c] = multiply(grid[r][c], light(r2, lighting, recording));
+      }
     }
   }
   propagate(grid.rows(), m, recording.pitch, recording.wavelength,
@@ -367,15 +461,21 @@ Holograms simulate(const double* const* amplitude, const double* const* phase,
     }
   }
 
+  Lighting lighting = options.lighting;
+  if (options.inLine) lighting.surround = 1.0;
   const ComplexField object =
-      sensorWave(amplitude, objectPhase.rows(), recording);
+      objectWave(amplitude, objectPhase.rows(), recording, lighting);
   // A reference as strong as the brightest object light: fringes of full
   // contrast there, and the object's own interference term stays below the
-  // cross terms everywhere.
-  const ComplexField reference =
-      referenceWave(recording, peakMagnitude(object.rows(), n));
+  // cross terms everywhere. In line the light itself is the reference.
+  const double referenceAmplitude =
+      options.inLine ? 1.0 : peakMagnitude(object.rows(), n);
+  ComplexField reference;
+  if (!options.inLine) {
+    reference = referenceOf(recording, referenceAmplitude, lighting.beamRadius);
+  }
   Holograms pictures;
-  pictures.first = intensity(object.rows(), reference.rows(), n);
+  pictures.first = expose(object, reference);
 
   if (options.deformed) {
     const RealField bump = phaseBump(amplitude, n, options.deform);
@@ -383,16 +483,33 @@ Holograms simulate(const double* const* amplitude, const double* const* phase,
       for (int c = 0; c < n; ++c) objectPhase[r][c] -= bump[r][c];
     }
     pictures.second =
-        expose(amplitude, objectPhase.rows(), recording, reference);
+        expose(objectWave(amplitude, objectPhase.rows(), recording, lighting),
+               reference);
   }
+  if (options.background) {
+    pictures.background =
+        recordEmptyFrame(options, lighting, referenceAmplitude);
+  }
+  if (options.dark) pictures.dark = RealField(n);
 
-  double low = pictures.first[0][0];
-  double high = low;
-  widenRange(pictures.first, low, high);
-  if (pictures.second) widenRange(pictures.second, low, high);
-  toGreyLevels(pictures.first, low, high, options.noise, random);
-  if (pictures.second) {
-    toGreyLevels(pictures.second, low, high, options.noise, random);
+  GreyScale grey;
+  if (options.camera) {
+    grey.offset = options.camera->offset;
+    grey.scale =
+        options.camera->gain / (referenceAmplitude * referenceAmplitude);
+  } else {
+    double low = pictures.first[0][0];
+    double high = low;
+    for (const RealField* lit :
+         {&pictures.first, &pictures.second, &pictures.background}) {
+      if (*lit) widenRange(*lit, low, high);
+    }
+    grey.low = low;
+    grey.scale = high > low ? 255.0 / (high - low) : 0.0;
+  }
+  for (RealField* picture : {&pictures.first, &pictures.second,
+                             &pictures.background, &pictures.dark}) {
+    if (*picture) toGreyLevels(*picture, grey, options.noise, random);
   }
   return pictures;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "field.h"
@@ -61,6 +62,40 @@ numerics::ComplexField referenceWave(const Recording& recording,
 numerics::RealField phaseBump(const double* const* amplitude, int n,
                               double peak);
 
+/// How the object plane is lit, and what lies around the object's N x N
+/// picture there (the propagation grid is 2N x 2N).
+struct Lighting {
+  /// The amplitude around the picture: 0 an opaque screen, 1 a transparent
+  /// surround that passes the light.
+  double surround = 0.0;
+  /// 1/e^2 radius, in pixels, of a Gaussian beam (its intensity falls to
+  /// 1/e^2 there, its amplitude exp(-r^2 / W^2)) centred on the sensor;
+  /// 0 for uniform light.
+  double beamRadius = 0.0;
+  /// Radius R of a spherical wave's curvature, exp(i pi r^2 /
+  /// (wavelength R)) with r the distance from the sensor's centre in the
+  /// object plane (a microscope objective's); 0 for a plane wave.
+  double curvature = 0.0;
+};
+
+/// The wave behind the object plane on the sensor: the picture's amplitude
+/// times exp(i phase) (phase may be null), the surround around it, both
+/// times the light, propagated as sensorWave does.
+numerics::ComplexField objectWave(const double* const* amplitude,
+                                  const double* const* phase,
+                                  const Recording& recording,
+                                  const Lighting& lighting);
+
+/// A camera that writes grey = offset + gain * I, rounded and clamped to 0
+/// .. 255 as an 8-bit camera saturates, with I the intensity in units of
+/// the reference wave's at the beam's centre (in line: the light's). One
+/// scale for every picture of a recording, so that a hologram, its empty
+/// frame and its dark frame can be combined.
+struct Camera {
+  double offset = 0.0;  ///< the dark level, grey levels
+  double gain = 60.0;   ///< grey levels per unit intensity
+};
+
 /// Everything a simulation needs besides the optics.
 struct SimulationOptions {
   Recording recording;
@@ -69,6 +104,22 @@ struct SimulationOptions {
   double noise = 0.0;      ///< camera noise, standard deviation in grey levels
   bool deformed = false;   ///< record a second, deformed picture as well
   double deform = 0.0;     ///< peak of the deformation's phase bump, radians
+  /// A Gabor in-line hologram: no reference wave; the object is a plate
+  /// whose transmittance is the amplitude (and phase) given, lit by the
+  /// light, which passes around it (lighting.surround is taken as 1).
+  bool inLine = false;
+  Lighting lighting = {};
+  /// A fixed grey scale; without one every recording spans 0 .. 255 over
+  /// its pictures together.
+  std::optional<Camera> camera = std::nullopt;
+  /// Also record the empty frame: the same set-up without the object (the
+  /// surround everywhere), with a noise of its own, its reference's carrier
+  /// moved by carrierShift frequency samples (1 / (N pitch)) along the
+  /// rows, as two exposures' carriers differ.
+  bool background = false;
+  double carrierShift = 0.0;
+  /// Also record the dark frame: the camera's offset and noise only.
+  bool dark = false;
 };
 
 /// The recorded pictures as grey levels 0 to 255 (whole numbers, exactly the
@@ -76,13 +127,17 @@ struct SimulationOptions {
 struct Holograms {
   numerics::RealField first;
   numerics::RealField second;  ///< the deformed object; empty unless asked for
+  numerics::RealField background;  ///< the empty frame; empty unless asked
+  numerics::RealField dark;        ///< the dark frame; empty unless asked
 };
 
 /// Records the object (amplitude mask N x N, not all zero) once, or twice
 /// with the deformation. The deformed object's light arrives earlier by the
 /// bump (phase minus bump), so the interference phase holorecon forms, first
-/// minus second, shows the bump itself. Both pictures share one grey scale,
-/// the full 0..255 range over the two, as one camera with a fixed gain.
+/// minus second, shows the bump itself. All pictures share one grey scale:
+/// the camera's, or the full 0..255 range over the lit ones, as one camera
+/// with a fixed gain. The noise is drawn for the pictures in the order of
+/// Holograms' members.
 Holograms simulate(const double* const* amplitude,
                    const SimulationOptions& options);
 

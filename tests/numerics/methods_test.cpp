@@ -43,7 +43,7 @@ TEST(AngularSpectrum, MatchesTheRayleighSommerfeldSum) {
     const double middle = (n - 1) / 2.0, shift = n % 2 ? 1.0 : 0.5;
     PreparedHologram spot;  // the object's wave alone, reference amplitude 1
     spot.complex = ComplexField(n);
-    spot.sum = n * n;
+    spot.referenceAmplitude = 1;
     each(n, [&](int r, int c) {
       const double d2 =
           (r - middle) * (r - middle) + (c - middle) * (c - middle);

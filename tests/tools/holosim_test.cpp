@@ -46,6 +46,17 @@ TEST(Holosim, RefusesBadArgumentsAndReportsUnusableFiles) {
       {"--wavelength 0 a.png", 2, "wavelength must be a positive"},
       {"--distance 1cm a.png", 2, "--distance: '1cm' is not a number"},
       {"--angle 0.5 a.png", 2, "angle is too steep"},
+      {"--surround a.png", 2, "--surround needs --phase-object"},
+      {"--inline --deform 1 a.png", 2, "--deform needs an off-axis recording"},
+      {"--illumination -1 a.png", 2, "illumination's radius must be"},
+      {"--curvature 1e200 a.png", 2, "curvature radius must be 0 (none)"},
+      {"--offset 300 a.png", 2, "offset must be a grey level from 0 to 255"},
+      {"--gain 0 a.png", 2, "gain must be a positive number up to 1e6"},
+      {"--carrier-shift 2 a.png", 2, "--carrier-shift needs --background"},
+      {"--inline --background b.png --carrier-shift 2 a.png", 2,
+       "--carrier-shift needs an off-axis recording"},
+      {"--dark d.png a.png", 2, "--dark needs --offset or --gain"},
+      {"--background a.png a.png", 2, "the empty frame and the picture are"},
       {"--method fresnel a.png", 2, "is not Fresnel or Convolution"},
       {"--diffuse=yes a.png", 2, "--diffuse takes no value"},
       {"--size 32 no/a.png", 1, "can't write the picture 'no/a.png'"},
@@ -126,6 +137,26 @@ TEST(Holosim, WritesTheSimulatedPicturesAndAWorkingExperiment) {
                        middle.zDistance),
             std::tuple(kWavelength, kPitch, 0.05, 7.77e-5));
   EXPECT_NEAR(plain.parameterSets[0].zDistance, 0.75 * 7.77e-5, 1e-16);
+}
+
+// One camera scale for a recording's frames: uniform light through a clear
+// plate has the intensity 1, so the empty frame is offset + gain and the
+// dark frame the offset.
+TEST(Holosim, FramesShareTheCameraScale) {
+  const ScratchDir dir;
+  ASSERT_EQ(runProgram(kHolosim,
+                       "--size 64 --inline --offset 10 --gain 100 "
+                       "--background b.png --dark d.png h.png",
+                       dir.dir)
+                .status,
+            0);
+  for (const auto& [name, level] : {std::pair{"b.png", 110}, {"d.png", 10}}) {
+    RealField picture;
+    int size = 0;
+    ASSERT_TRUE(loadSquareImage(dir.path(name), picture, size, std::cerr));
+    for (int i = 0; i < 64 * 64; ++i)
+      ASSERT_EQ(picture[i / 64][i % 64], level) << name;
+  }
 }
 
 // Near the axis (farther out lie the sampled source's grating orders), the

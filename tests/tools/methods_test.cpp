@@ -101,7 +101,7 @@ TEST(SlowAngularSpectrum, FocusesNearAndFarAndAgreesWithConvolution) {
     PreparedHologram wave;  // reference amplitude 1
     wave.complex =
         sensorWave(bars.rows(), nullptr, {kN, kWavelength, kPitch, z, 0.0});
-    wave.sum = kN * kN;
+    wave.referenceAmplitude = 1;
     const auto focus = [&](Method method, double f) {
       return correlation(field(method, wave, 0.0, f * z), bars, method, f * z);
     };
