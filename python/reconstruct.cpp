@@ -127,8 +127,8 @@ py::array_t<std::complex<double>> reconstruct(
 /// The field propagated by the angular spectrum over z, on its own grid.
 ///
 /// The numerics' angular spectrum reconstructs a prepared hologram: it
-/// multiplies the samples by the reference wave, whose amplitude is
-/// sqrt(sum / n^2) (1 for a sum of n^2, and with angle 0 a constant), and
+/// multiplies the samples by the reference wave (amplitude 1 here, and with
+/// angle 0 a constant), and
 /// shows sample p at p + 1/2 for even n and p + 1 for odd n, scaled by
 /// 1 / pitch^2, so that its pictures line up with the Convolution method's.
 /// In units of the pitch the scale is 1. A second pass over distance 0
@@ -138,7 +138,7 @@ py::array_t<std::complex<double>> reconstruct(
 ComplexField propagateField(ComplexField field, const Optics& unit) {
   const int n = field.size();
   PreparedHologram hologram;
-  hologram.sum = static_cast<double>(n) * n;
+  hologram.referenceAmplitude = 1.0;
   hologram.complex = std::move(field);
   // A fresh field costs about as much as a pass: the second pass writes
   // into the input's rows, which the first has read.
