@@ -14,19 +14,14 @@ using numerics::FocusFigures;
 
 namespace {
 
-/// " in shard 2/4" for a shard's own lines, else nothing.
-std::string shardWords(const RunOptions& options) {
-  return options.shard ? " in shard " + options.shard->text() : "";
-}
-
-/// z refined around set, the sharpest of the sweep, by a golden-section
+/// z refined around set, the sharpest of its frame, by a golden-section
 /// search between its neighbours in z (the other values those of set),
 /// computing the figure only, until the bracket is below a hundredth of
 /// the z step; with the figures there. Nothing, with the reason in why,
 /// when there is no bracket or the search fails.
 std::optional<std::pair<ParameterSet, FocusFigures>> refineFocus(
-    const RunContext& context, StepFields& fields, const ParameterSet& set,
-    std::string& why) {
+    const RunContext& context, StepFields& fields, const PreparedFrame& frame,
+    const ParameterSet& set, std::string& why) {
   if (context.options.shard) {
     why = "each shard sees only its own sets";
     return std::nullopt;
@@ -42,7 +37,7 @@ std::optional<std::pair<ParameterSet, FocusFigures>> refineFocus(
   ParameterSet trial = set;
   const auto figure = [&](double z) {
     trial.zDistance = z;
-    return metricValue(metric, focusAt(context, fields, trial));
+    return metricValue(metric, focusAt(context, fields, frame, trial));
   };
   try {
     const numerics::SearchResult search =
@@ -52,29 +47,19 @@ std::optional<std::pair<ParameterSet, FocusFigures>> refineFocus(
                                           ? numerics::Extreme::minimum
                                           : numerics::Extreme::maximum);
     trial.zDistance = search.x;
-    return std::pair{trial, focusAt(context, fields, trial)};
+    return std::pair{trial, focusAt(context, fields, frame, trial)};
   } catch (...) {
     why = numerics::describeCurrentFailure();
     return std::nullopt;
   }
 }
 
-/// focus.csv: a header, then one line per set, and a last line "refined"
-/// when refined holds a set.
-std::string focusCsv(
-    const Experiment& experiment, const std::vector<std::size_t>& sets,
-    const std::vector<std::optional<FocusFigures>>& figures,
-    const std::optional<std::pair<ParameterSet, FocusFigures>>& refined) {
-  std::string csv = std::string(kFocusCsvHeader) + "\n";
-  for (std::size_t j = 0; j < sets.size(); ++j) {
-    csv += focusCsvLine(std::to_string(sets[j]),
-                        experiment.parameterSets[sets[j]], figures[j]) +
-           "\n";
-  }
-  if (refined) {
-    csv += focusCsvLine("refined", refined->first, refined->second) + "\n";
-  }
-  return csv;
+/// The frame number of index in a series; nothing without one.
+std::optional<int> frameNumberOf(const RunContext& context, std::size_t index) {
+  const PictureSource& source = context.inputs.hologram;
+  if (!source.isSeries()) return std::nullopt;
+  return source.listed()[static_cast<std::size_t>(context.frameOf(index))]
+      .number;
 }
 
 }  // namespace
@@ -110,36 +95,74 @@ std::optional<ZBracket> refinementBracket(const Experiment& experiment,
   return ZBracket{*std::prev(at), *std::next(at)};
 }
 
-std::string reportFocus(
-    const RunContext& context, StepFields& fields,
-    const std::vector<std::size_t>& sets,
-    const std::vector<std::optional<FocusFigures>>& figures) {
-  const Experiment& experiment = context.experiment;
-  const FocusOptions& focus = experiment.focus;
-  const std::string where = shardWords(context.options);
-  const std::optional<std::size_t> best = sharpestSet(focus.metric, figures);
+void FocusReport::ownFields(StepFields fields) { own_ = std::move(fields); }
+
+void FocusReport::frameDone(
+    StepFields& fields, const PreparedFrame& frame,
+    const std::vector<std::size_t>& indices,
+    const std::vector<std::optional<FocusFigures>>& figures, std::size_t begin,
+    std::size_t end) {
+  const FocusOptions& focus = context_.experiment.focus;
+  const std::optional<int> number = frameNumberOf(context_, indices[begin]);
+  std::string where = number ? " in frame " + std::to_string(*number) : "";
+  if (context_.options.shard) {
+    where +=
+        (number ? ", shard " : " in shard ") + context_.options.shard->text();
+  }
+  const std::vector<std::optional<FocusFigures>> own(
+      figures.begin() + static_cast<std::ptrdiff_t>(begin),
+      figures.begin() + static_cast<std::ptrdiff_t>(end));
+  const std::optional<std::size_t> best = sharpestSet(focus.metric, own);
   std::string line;
-  std::optional<std::pair<ParameterSet, FocusFigures>> refined;
   if (best) {
-    const ParameterSet& set = experiment.parameterSets[sets[*best]];
-    line = sharpestLine(where, sets[*best], set, focus.metric);
+    const std::size_t index = indices[begin + *best];
+    const ParameterSet& set = context_.setOf(index);
+    line = sharpestLine(where, index, set, focus.metric);
     if (focus.refine) {
       std::string why;
-      refined = refineFocus(context, fields, set, why);
+      const std::optional<std::pair<ParameterSet, FocusFigures>> refined =
+          refineFocus(context_, own_ ? *own_ : fields, frame, set, why);
       line += refined ? "; refined z = " + shownNumber(refined->first.zDistance)
                       : "; not refined: " + why;
+      if (refined)
+        refined_.push_back({number, refined->first, refined->second});
     }
   } else {
     line = noSharpestLine(where, focus.metric);
   }
-  const std::string file = context.options.shard
-                               ? context.options.shard->focusFileName()
+  if (number) {
+    context_.listener.onNote(line);
+  } else {
+    lines_.push_back(line);
+  }
+}
+
+void FocusReport::write(
+    const std::vector<std::size_t>& indices,
+    const std::vector<std::optional<FocusFigures>>& figures) const {
+  const bool series = context_.inputs.hologram.isSeries();
+  std::string csv = focusCsvHeader(series) + "\n";
+  for (std::size_t j = 0; j < indices.size(); ++j) {
+    csv += focusCsvLine(std::to_string(indices[j]),
+                        frameNumberOf(context_, indices[j]),
+                        context_.setOf(indices[j]), figures[j]) +
+           "\n";
+  }
+  for (const Refined& refined : refined_) {
+    csv +=
+        focusCsvLine("refined", refined.frame, refined.set, refined.figures) +
+        "\n";
+  }
+  const std::string file = context_.options.shard
+                               ? context_.options.shard->focusFileName()
                                : "focus.csv";
   const std::string problem =
-      writeWholeFile(context.directory + "/" + file,
-                     focusCsv(experiment, sets, figures, refined));
+      writeWholeFile(context_.directory + "/" + file, csv);
   if (!problem.empty()) {
-    context.listener.onError("Can't write " + file + ": " + problem);
+    context_.listener.onError("Can't write " + file + ": " + problem);
   }
-  return line;
+}
+
+void FocusReport::sayLines() const {
+  for (const std::string& line : lines_) context_.listener.onNote(line);
 }

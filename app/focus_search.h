@@ -8,8 +8,7 @@
 #include "experiment.h"
 #include "focus.h"
 #include "run_context.h"
-
-struct StepFields;
+#include "steps.h"
 
 // Finding focus over a sweep: the figures of every set, the sharpest set by
 // the experiment's metric, z refined around it by a search, and the
@@ -38,12 +37,44 @@ struct ZBracket {
 std::optional<ZBracket> refinementBracket(const Experiment& experiment,
                                           double z, std::string& why);
 
-/// Finds the sharpest of the sets by the experiment's metric (figures in
-/// the order of sets), refines its z when asked (the figure only, no
-/// pictures; a shard, which sees only its own sets, does not), writes
-/// focus.csv (a shard's focus.K-of-N.csv) and returns the console line
-/// that names the sharpest set, or says that no set has figures.
-std::string reportFocus(
-    const RunContext& context, StepFields& fields,
-    const std::vector<std::size_t>& sets,
-    const std::vector<std::optional<numerics::FocusFigures>>& figures);
+/// The focus of a run, frame by frame: when every set of a frame is done,
+/// its sharpest set by the experiment's metric (of a shard's own sets, for
+/// a shard), z refined around it when asked (the figure only, no
+/// pictures; not for a shard, which sees only its own sets), and at the
+/// end focus.csv (a shard's focus.K-of-N.csv) of every index.
+class FocusReport {
+ public:
+  explicit FocusReport(const RunContext& context) : context_(context) {}
+
+  /// Arrays of its own to refine with while other threads step, for a
+  /// series on several threads.
+  void ownFields(StepFields fields);
+
+  /// Every set of frame is done: indices[begin, end) of the run, their
+  /// figures at the same positions. A series says its frame's line at once;
+  /// a single frame's waits for sayLines.
+  void frameDone(
+      StepFields& fields, const PreparedFrame& frame,
+      const std::vector<std::size_t>& indices,
+      const std::vector<std::optional<numerics::FocusFigures>>& figures,
+      std::size_t begin, std::size_t end);
+
+  /// Writes focus.csv of indices and their figures, and the refined lines.
+  void write(
+      const std::vector<std::size_t>& indices,
+      const std::vector<std::optional<numerics::FocusFigures>>& figures) const;
+
+  /// Says the lines kept for the end (a run of one frame).
+  void sayLines() const;
+
+ private:
+  struct Refined {
+    std::optional<int> frame;
+    ParameterSet set;
+    numerics::FocusFigures figures;
+  };
+  const RunContext& context_;
+  std::optional<StepFields> own_;
+  std::vector<std::string> lines_;
+  std::vector<Refined> refined_;
+};

@@ -1,20 +1,22 @@
 #include "inputs.h"
 
 #include <cmath>
-#include <iomanip>
 #include <sstream>
 #include <string>
 
+#include "compensation.h"
 #include "images.h"
 #include "memory.h"
 #include "names.h"
 #include "numbers.h"
 #include "reconstruction.h"
-#include "sideband.h"
 #include "steps.h"
 #include "sweep.h"
 
+using numerics::ComplexField;
 using numerics::Frequency;
+using numerics::PreparedHologram;
+using numerics::RealField;
 using numerics::Sideband;
 using numerics::SidebandRequest;
 using numerics::SidebandResult;
@@ -36,33 +38,201 @@ const ParameterSet& filterSet(const Experiment& experiment) {
   return experiment.parameterSets.front();
 }
 
-/// Finds the sideband filter on the first hologram and applies it to both,
-/// saying where its disk sits, so that a user can fix it with fx and fy.
-bool filterHolograms(RunContext& context) {
+/// How a memory check asks whether an n x n picture may be allocated.
+FitsInMemory fitsFor(const Experiment& experiment) {
+  // Linux overcommits: a hologram that is allocated but does not fit gets
+  // the process killed when its pages are first written, so ask first.
+  return [&experiment](int edge) {
+    return stepsThatFit(hologramBytes(experiment, edge),
+                        stepBytes(experiment, edge), 1) == 1;
+  };
+}
+
+/// A picture input as the file names it: a series when it is one (a
+/// pattern, or a file of several pages), else one picture. selection is
+/// the hologram's frames; backgrounds take every frame.
+std::optional<PictureSource> openSource(
+    const std::string& role, const std::string& path, bool seriesWanted,
+    const std::optional<FrameSelection>& selection,
+    const Experiment& experiment, std::string& problem) {
+  bool series = seriesWanted || path.find('*') != std::string::npos;
+  if (!series) {
+    // A multi-page empty or dark frame is averaged over its pages.
+    PageReader reader;
+    std::ostringstream ignored;
+    series = role != "hologram" && reader.open(path, ignored) &&
+             reader.pageCount() > 1;
+  }
+  if (!series) return PictureSource::single(role, path);
+  return PictureSource::series(role, path, selection, experiment.preferredSize,
+                               experiment.clipType, problem);
+}
+
+/// "the empty frame", "the dark frame", "the hologram": for messages.
+std::string described(const PictureSource& source) {
+  if (source.role() == "background") return "the empty frame " + source.path();
+  if (source.role() == "dark") return "the dark frame " + source.path();
+  return "the hologram " + source.path();
+}
+
+/// Why picture cannot go with the run's window: another edge, or another
+/// picture size than the first hologram's.
+std::string windowProblem(const RunInputs& inputs, const LoadedPicture& picture,
+                          const std::string& what) {
+  const PictureExtent& a = inputs.extent;
+  const PictureExtent& b = picture.extent;
+  if (picture.n == inputs.n && a.pictureWidth == b.pictureWidth &&
+      a.pictureHeight == b.pictureHeight) {
+    return {};
+  }
+  return what + " is " + std::to_string(b.pictureWidth) + " x " +
+         std::to_string(b.pictureHeight) + " pixels, " + inputs.windowFrom +
+         " " + std::to_string(a.pictureWidth) + " x " +
+         std::to_string(a.pictureHeight) + ": they must have the same size";
+}
+
+/// The mean of every frame of source, in the run's window; the reason it
+/// could not be made.
+std::string meanOfFrames(const RunContext& context, const PictureSource& source,
+                         RealField& mean, PictureExtent& extent,
+                         std::string& bytes) {
+  const Experiment& experiment = context.experiment;
+  for (int k = 0; k < source.frames(); ++k) {
+    LoadedPicture picture;
+    std::ostringstream why;
+    if (!source.load(k, experiment, picture, why, fitsFor(experiment))) {
+      return described(source) + ": " +
+             why.str().substr(0, why.str().find('\n'));
+    }
+    if (k == 0) {
+      mean = std::move(picture.samples);
+      extent = picture.extent;
+      bytes = std::move(picture.bytes);
+      continue;
+    }
+    if (picture.n != mean.size() ||
+        picture.extent.pictureWidth != extent.pictureWidth ||
+        picture.extent.pictureHeight != extent.pictureHeight) {
+      return described(source) + ": " + source.frameName(k) +
+             " has another size than its first";
+    }
+    for (int r = 0; r < mean.size(); ++r) {
+      for (int c = 0; c < mean.size(); ++c) mean[r][c] += picture.samples[r][c];
+    }
+  }
+  const double count = source.frames();
+  if (count > 1) {
+    for (int r = 0; r < mean.size(); ++r) {
+      for (int c = 0; c < mean.size(); ++c) mean[r][c] /= count;
+    }
+  }
+  return {};
+}
+
+/// field minus dark, in place (a window's padding is 0 in both).
+void subtract(RealField& field, const RealField& dark) {
+  for (int r = 0; r < field.size(); ++r) {
+    for (int c = 0; c < field.size(); ++c) field[r][c] -= dark[r][c];
+  }
+}
+
+/// The zero order's mode in the numerics' terms.
+numerics::ZeroOrder zeroOrderOf(ZeroOrderMode mode) {
+  switch (mode) {
+    case ZeroOrderMode::Mean:
+      return numerics::ZeroOrder::mean;
+    case ZeroOrderMode::None:
+      return numerics::ZeroOrder::none;
+    case ZeroOrderMode::LocalMean:
+      break;
+  }
+  return numerics::ZeroOrder::localMean;
+}
+
+/// Corrects a hologram's samples by the empty frame (Divide, Subtract) and
+/// prepares them: the reason when the correction is refused.
+std::string prepareSamples(const RunContext& context, RealField& samples,
+                           PreparedHologram& prepared, long long* neutralised) {
+  const Experiment& experiment = context.experiment;
+  const RunInputs& inputs = context.inputs;
+  const numerics::Extent onPicture = inputs.extent.field();
+  const bool corrected = experiment.background.enabled &&
+                         experiment.background.mode != BackgroundMode::Field;
+  if (corrected) {
+    const numerics::BackgroundCorrection correction =
+        numerics::correctBackground(
+            samples.rows(), inputs.empty.rows(),
+            inputs.darkSamples ? inputs.darkSamples.rows() : nullptr, inputs.n,
+            onPicture,
+            experiment.background.mode == BackgroundMode::Divide
+                ? numerics::BackgroundMode::divide
+                : numerics::BackgroundMode::subtract);
+    if (!correction.problem.empty()) {
+      return "The empty frame " + experiment.background.path + ": " +
+             correction.problem;
+    }
+    if (neutralised != nullptr) *neutralised = correction.neutralised;
+  }
+  // The design's preparation stays the very same call, bit for bit.
+  if (experiment.zeroOrder == ZeroOrderMode::LocalMean && !corrected) {
+    prepared = numerics::prepareHologram(samples.rows(), inputs.n);
+  } else {
+    prepared = numerics::prepareHologram(samples.rows(), inputs.n,
+                                         zeroOrderOf(experiment.zeroOrder),
+                                         onPicture, corrected);
+  }
+  return {};
+}
+
+/// Finds the sideband filter on the prepared first hologram and applies it,
+/// saying where its disk sits, so that a user can fix it with fx and fy;
+/// why it cannot be found.
+std::string findSideband(RunContext& context, PreparedHologram& hologram,
+                         const std::string& found) {
   Vantor::IExperimentListener& listener = context.listener;
-  RunHolograms& holograms = context.holograms;
   const ParameterSet& set = filterSet(context.experiment);
   SidebandResult result = numerics::filterSideband(
-      holograms.first, sidebandRequest(context.experiment.filter),
-      opticsOf(set));
-  if (!result.problem.empty()) {
-    listener.onError("The sideband filter: " + result.problem);
-    return false;
-  }
+      hologram, sidebandRequest(context.experiment.filter), opticsOf(set));
+  if (!result.problem.empty()) return "The sideband filter: " + result.problem;
   const Sideband& sideband = result.sideband;
   listener.onNote(
       "Sideband filter: centre fx = " + shownNumber(sideband.centre.fx, 4) +
       ", fy = " + shownNumber(sideband.centre.fy, 4) +
       " frequency samples, radius " + shownNumber(sideband.radius, 4) +
-      (sideband.center ? ", moved to the zero frequency" : ""));
+      (sideband.center ? ", moved to the zero frequency" : "") + found);
   for (const std::string& warning : sidebandWarnings(sideband, set.angle)) {
     listener.onWarning(warning);
   }
-  if (context.experiment.type == ExperimentType::DHI) {
-    holograms.second = numerics::applySideband(holograms.second, sideband);
+  context.inputs.sideband = sideband;
+  hologram = std::move(result.hologram);
+  return {};
+}
+
+/// The empty frame's frames for Field: each minus the dark frame, prepared
+/// and filtered like the holograms. Made once the filter is found.
+std::string prepareEmptyFrames(RunContext& context) {
+  RunInputs& inputs = context.inputs;
+  const PictureSource& source = *inputs.background;
+  for (int k = 0; k < source.frames(); ++k) {
+    LoadedPicture picture;
+    std::ostringstream why;
+    if (!source.load(k, context.experiment, picture, why,
+                     fitsFor(context.experiment))) {
+      return described(source) + ": " +
+             why.str().substr(0, why.str().find('\n'));
+    }
+    const std::string problem =
+        windowProblem(inputs, picture, described(source));
+    if (!problem.empty()) return problem;
+    if (inputs.darkSamples) subtract(picture.samples, inputs.darkSamples);
+    PreparedHologram prepared;
+    prepareSamples(context, picture.samples, prepared, nullptr);
+    if (inputs.sideband) {
+      prepared = numerics::applySideband(prepared, *inputs.sideband);
+    }
+    inputs.emptyFrames.push_back(std::move(prepared));
   }
-  holograms.first = std::move(result.hologram);
-  return true;
+  return {};
 }
 
 /// "3 sets, the first set 5 (z = 0.1), are" or "1 set, set 5 (z = 0.1), is".
@@ -91,7 +261,7 @@ std::pair<std::size_t, std::size_t> countSets(
 void warnOfUndersampling(const RunContext& context,
                          const std::vector<std::size_t>& sets) {
   const Experiment& experiment = context.experiment;
-  const int n = context.holograms.n;
+  const int n = context.inputs.n;
   const auto limitOf = [n](const ParameterSet& set) {
     return numerics::samplingDistance(n, set.ccdPixelDistance, set.wavelength);
   };
@@ -116,7 +286,7 @@ void warnOfUndersampling(const RunContext& context,
 void warnOfBandLimit(const RunContext& context,
                      const std::vector<std::size_t>& sets) {
   const Experiment& experiment = context.experiment;
-  const int n = context.holograms.n;
+  const int n = context.inputs.n;
   const double grid = static_cast<double>(n) * n;
   const auto kept = [n](const ParameterSet& set) {
     return numerics::angularSpectrumKeptFrequencies(n, opticsOf(set));
@@ -206,40 +376,196 @@ void loadHologram(const Experiment& experiment,
   }
 }
 
-bool prepareHolograms(RunContext& context) {
+bool openInputs(RunContext& context) {
   const Experiment& experiment = context.experiment;
-  RunHolograms& holograms = context.holograms;
-  const bool dhi = experiment.type == ExperimentType::DHI;
-  numerics::RealField first;
-  numerics::RealField second;
-  loadHologram(experiment, context.listener, experiment.hologramPath, first,
-               holograms.n, holograms.firstFile);
-  if (!first) return false;
-  if (dhi) {
-    loadHologram(experiment, context.listener, experiment.hologramPath2, second,
-                 holograms.n, holograms.secondFile);
-    if (!second) return false;
-    if (first.size() != second.size()) {
-      context.listener.onError("The holograms must have the same size");
-      return false;
+  RunInputs& inputs = context.inputs;
+  Vantor::IExperimentListener& listener = context.listener;
+  std::string problem;
+  const auto failed = [&](const std::string& why) {
+    listener.onError(why);
+    return false;
+  };
+  const bool series = experiment.frames.has_value();
+  std::optional<PictureSource> hologram =
+      openSource("hologram", experiment.hologramPath, series, experiment.frames,
+                 experiment, problem);
+  if (!hologram) return failed(problem);
+  inputs.hologram = std::move(*hologram);
+  if (experiment.type == ExperimentType::DHI) {
+    inputs.hologram2 = openSource("hologram", experiment.hologramPath2, false,
+                                  experiment.frames, experiment, problem);
+    if (!inputs.hologram2) return failed(problem);
+    if (inputs.hologram2->isSeries() &&
+        inputs.hologram2->frames() != inputs.hologram.frames()) {
+      return failed("The second hologram " + experiment.hologramPath2 +
+                    " gives " + std::to_string(inputs.hologram2->frames()) +
+                    " frames, the first " +
+                    std::to_string(inputs.hologram.frames()) +
+                    ": give as many, or one picture for every frame");
     }
   }
-  if (experiment.focus.region) {
-    const std::string problem =
-        focusRegionOutside(*experiment.focus.region, holograms.n);
-    if (!problem.empty()) {
-      context.listener.onError("Can't load a experiment");
-      context.listener.onErrorReason(problem);
+  const BackgroundOptions& background = experiment.background;
+  if (!background.enabled) return true;
+  inputs.background = openSource("background", background.path, false,
+                                 std::nullopt, experiment, problem);
+  if (!inputs.background) return failed(problem);
+  PictureExtent extent;
+  RealField darkMean;
+  if (!background.darkPath.empty()) {
+    inputs.dark = openSource("dark", background.darkPath, false, std::nullopt,
+                             experiment, problem);
+    if (!inputs.dark) return failed(problem);
+    std::string bytes;
+    problem = meanOfFrames(context, *inputs.dark, darkMean, extent, bytes);
+    if (!problem.empty()) return failed(problem);
+    if (!inputs.dark->isSeries()) {
+      inputs.read.push_back({"dark", background.darkPath, std::move(bytes)});
+    }
+    inputs.darkSamples = std::move(darkMean);
+    inputs.extent = extent;
+    inputs.n = inputs.darkSamples.size();
+    inputs.windowFrom = described(*inputs.dark);
+  }
+  if (background.mode == BackgroundMode::Field) return true;
+  std::string bytes;
+  PictureExtent emptyExtent;
+  problem = meanOfFrames(context, *inputs.background, inputs.empty, emptyExtent,
+                         bytes);
+  if (!problem.empty()) return failed(problem);
+  if (!inputs.background->isSeries()) {
+    inputs.read.insert(inputs.read.begin(),
+                       {"background", background.path, std::move(bytes)});
+  }
+  if (inputs.darkSamples) {
+    LoadedPicture empty{RealField(), inputs.empty.size(), emptyExtent, {}};
+    problem = windowProblem(inputs, empty, described(*inputs.background));
+    if (!problem.empty()) return failed(problem);
+  } else {
+    inputs.extent = emptyExtent;
+    inputs.n = inputs.empty.size();
+    inputs.windowFrom = described(*inputs.background);
+  }
+  return true;
+}
+
+std::string prepareFrame(RunContext& context, int k, PreparedFrame& frame) {
+  const Experiment& experiment = context.experiment;
+  RunInputs& inputs = context.inputs;
+  frame.position = k;
+  const FitsInMemory fits = fitsFor(experiment);
+  const bool series = inputs.hologram.isSeries();
+  // Reads frame index of source, checked against the run's window.
+  const auto load = [&](const PictureSource& source, int index,
+                        LoadedPicture& picture) {
+    std::ostringstream why;
+    if (!source.load(index, experiment, picture, why, fits)) {
+      std::string text = why.str();
+      while (!text.empty() && text.back() == '\n') text.pop_back();
+      frame.problem = text;
       return false;
     }
+    const std::string what =
+        source.isSeries() ? source.frameName(index) : described(source);
+    if (inputs.n == 0) {
+      inputs.n = picture.n;
+      inputs.extent = picture.extent;
+      inputs.windowFrom = what;
+    } else if (std::string problem = windowProblem(inputs, picture, what);
+               !problem.empty()) {
+      // Two holograms of a DHI run keep the message they always had.
+      frame.problem = !series && source.role() == "hologram" &&
+                              inputs.windowFrom.rfind("the hologram", 0) == 0
+                          ? "The holograms must have the same size"
+                          : problem;
+      return false;
+    }
+    if (!source.isSeries()) {
+      inputs.read.push_back({source.role(), source.path(), picture.bytes});
+    }
+    return true;
+  };
+  LoadedPicture first;
+  if (!load(inputs.hologram, k, first)) return {};
+  long long neutralised = 0;
+  std::string problem =
+      prepareSamples(context, first.samples, frame.first, &neutralised);
+  if (!problem.empty()) return problem;
+  first.samples.release();
+  if (inputs.hologram2 &&
+      (inputs.hologram2->isSeries() || !inputs.fixedSecond)) {
+    LoadedPicture second;
+    if (!load(*inputs.hologram2, k, second)) return {};
+    auto prepared = std::make_shared<PreparedHologram>();
+    problem = prepareSamples(context, second.samples, *prepared, nullptr);
+    if (!problem.empty()) return problem;
+    frame.second = std::move(prepared);
   }
-  holograms.first = numerics::prepareHologram(first.rows(), holograms.n);
-  first.release();
-  if (dhi) {
-    holograms.second = numerics::prepareHologram(second.rows(), holograms.n);
-    second.release();
+  if (experiment.background.enabled &&
+      experiment.background.mode == BackgroundMode::Divide && !inputs.noted) {
+    context.listener.onNote("Background: divided by the empty frame; " +
+                            std::to_string(neutralised) +
+                            (neutralised == 1 ? " sample" : " samples") +
+                            " too dark to divide by taken as its mean");
   }
-  return !experiment.filter.enabled || filterHolograms(context);
+  inputs.noted = true;
+  if (experiment.filter.enabled) {
+    if (!inputs.sideband) {
+      problem =
+          findSideband(context, frame.first,
+                       series ? " (found on " + inputs.hologram.frameName(k) +
+                                    ", used for every frame)"
+                              : "");
+      if (!problem.empty()) return problem;
+    } else {
+      frame.first = numerics::applySideband(frame.first, *inputs.sideband);
+    }
+    if (frame.second) {
+      frame.second = std::make_shared<PreparedHologram>(
+          numerics::applySideband(*frame.second, *inputs.sideband));
+    }
+  }
+  if (inputs.hologram2 && !inputs.hologram2->isSeries()) {
+    if (!inputs.fixedSecond) inputs.fixedSecond = frame.second;
+    frame.second = inputs.fixedSecond;
+  }
+  if (experiment.background.enabled &&
+      experiment.background.mode == BackgroundMode::Field &&
+      inputs.emptyFrames.empty()) {
+    problem = prepareEmptyFrames(context);
+    if (!problem.empty()) return problem;
+  }
+  return {};
+}
+
+ComplexField emptyField(const RunContext& context, const ParameterSet& set) {
+  const RunInputs& inputs = context.inputs;
+  const int n = inputs.n;
+  ComplexField mean(n);
+  ComplexField one(n);
+  numerics::ReconstructionOutputs outputs;
+  outputs.field = one.rows();
+  for (const PreparedHologram& empty : inputs.emptyFrames) {
+    numerics::reconstruct(methodOf(context.experiment.method), empty,
+                          opticsOf(set), outputs);
+    for (int r = 0; r < n; ++r) {
+      for (int c = 0; c < n; ++c) {
+        mean[r][c].re += one[r][c].re;
+        mean[r][c].im += one[r][c].im;
+      }
+    }
+  }
+  // Averaged as fields: the fringes of empty frames that drifted between
+  // them would wash out an averaged picture.
+  const double count = static_cast<double>(inputs.emptyFrames.size());
+  if (count > 1) {
+    for (int r = 0; r < n; ++r) {
+      for (int c = 0; c < n; ++c) {
+        mean[r][c].re /= count;
+        mean[r][c].im /= count;
+      }
+    }
+  }
+  return mean;
 }
 
 void warnOfSampling(const RunContext& context,

@@ -7,9 +7,29 @@
 #include "run_context.h"
 #include "sideband.h"
 
-// What a run does once, before its first step: the holograms read, checked
-// and prepared (the sideband filter found and applied), and the warnings
-// for sets that their method does not sample well.
+// What a run reads and prepares: the holograms frame by frame (a series of
+// them, or one picture each), the empty and dark frames once, the sideband
+// filter found on the first frame; and the warnings for sets that their
+// method does not sample well.
+
+/// Opens the run's pictures: lists a series (every frame's fingerprint),
+/// reads the empty and dark frames (the mean of their frames). False,
+/// reported, when the run cannot go on.
+bool openInputs(RunContext& context);
+
+/// Reads frame k of the holograms (0 for single pictures) into frame:
+/// checked against the run's window (the first picture read sets it),
+/// corrected by the empty frame, the zero order taken away, filtered (the
+/// filter found on the first frame prepared, and said so). A frame that
+/// cannot be read keeps the reason in frame.problem; the result is a
+/// reason the whole run cannot go on for (the filter cannot be found, the
+/// empty frame holds no light). Called on one thread at a time.
+std::string prepareFrame(RunContext& context, int k, PreparedFrame& frame);
+
+/// The empty frame's field reconstructed with set: the mean over its
+/// frames' fields (<Background mode="Field">).
+numerics::ComplexField emptyField(const RunContext& context,
+                                  const ParameterSet& set);
 
 /// The sideband filter's request from the experiment file's <Filter>.
 numerics::SidebandRequest sidebandRequest(const FilterOptions& filter);
@@ -29,16 +49,11 @@ void loadHologram(const Experiment& experiment,
                   const std::string& path, numerics::RealField& samples, int& n,
                   std::string& bytes);
 
-/// Loads the hologram(s) into context.holograms and prepares them for every
-/// set, or reports why the run cannot go on and returns false. A step never
-/// sees a hologram that is missing or of another size.
-bool prepareHolograms(RunContext& context);
-
 /// Warns, once for the run each, when Fresnel or Convolution is asked for
 /// sets whose |z| lies below the distance from which the method samples its
 /// chirp correctly, n pitch^2 / wavelength, and when the angular spectrum
 /// is asked for sets so far that its band limit keeps fewer than 1 in 1000
 /// of the grid's frequencies: how many sets, the first of them, and what
-/// suits them.
+/// suits them. sets are parameter sets of the experiment.
 void warnOfSampling(const RunContext& context,
                     const std::vector<std::size_t>& sets);

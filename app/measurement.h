@@ -1,13 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "experiment.h"
+#include "stacks.h"
 #include "steps.h"
 
-// Measurement data: what <Data> asks for of a set, as 32-bit float TIFFs
-// beside its pictures, each with the record ImageJ reads (pixel size and
-// unit) and our own key=value lines.
+// Measurement data: what <Data> and <Compensation> ask for of a set, as
+// 32-bit float TIFFs beside its pictures (or pages of the run's stacks),
+// each with the record ImageJ reads (pixel size and unit) and our own
+// key=value lines.
 
 /// The length unit of the experiment's numbers as ImageJ names it, inferred
 /// from the wavelength: "m" for [3e-8, 3e-5), "mm" for [3e-5, 3e-2),
@@ -19,9 +23,15 @@ std::string lengthUnit(double wavelength);
 /// methods the camera's pitch.
 double outputPitch(ReconstructionMethod method, const ParameterSet& set, int n);
 
-/// Writes the TIFFs of set index (base "dir/result_07"), from the step's
-/// fields as the step left them; every file that cannot be written is
-/// reported, naming it and the reason, and makes the result false.
+/// The quantities experiment writes of every set, in the order written.
+std::vector<Quantity> measurementQuantities(const Experiment& experiment);
+
+/// Writes the data of index (base "dir/result_07") from the step's fields
+/// as the step left them (the intensities, the interference phase, the
+/// fields U; with <Background mode="Field"> empty holds the empty frame's
+/// field U_B); every file that cannot be written is reported, naming it and
+/// the reason, and makes the result false.
 bool writeMeasurements(const RunContext& context,
                        Vantor::IExperimentListener& listener, std::size_t index,
-                       StepFields& fields, const std::string& base);
+                       StepFields& fields, const numerics::ComplexField* empty,
+                       const std::string& base);

@@ -15,10 +15,14 @@
 #include "focus_search.h"
 #include "inputs.h"
 #include "interrupt.h"
+#include "measurement.h"
 #include "memory.h"
 #include "run_context.h"
 #include "run_directory.h"
 #include "sha256.h"
+#include "sizes.h"
+#include "sources.h"
+#include "stacks.h"
 #include "step_loop.h"
 #include "timer.h"
 
@@ -42,20 +46,30 @@ int availableCores() {
   return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
+/// Whether the focus of each frame is refined while workers step on: a
+/// series, refined, on several threads.
+bool refinesAside(const RunContext& context, std::size_t threads) {
+  return context.experiment.focus.refine && context.frames() > 1 &&
+         threads > 1 && !context.options.shard;
+}
+
 /// One set of work arrays per thread: as many threads as asked (every core
 /// for 0), no more than there are sets, and no more than fit into memory,
 /// which is said on the console. Empty, reported, when not even one fits.
 std::vector<StepFields> allocateThreads(const RunContext& context,
                                         std::size_t sets) {
   const Experiment& experiment = context.experiment;
-  const int n = context.holograms.n;
+  const int n = context.inputs.n;
   const int requested = context.options.threads;
   int wanted = requested > 0 ? requested : availableCores();
   if (static_cast<std::size_t>(wanted) > sets) {
     wanted = static_cast<int>(std::max<std::size_t>(sets, 1));
   }
-  const int fit = std::max(1, stepsThatFit(hologramBytes(experiment, n),
-                                           stepBytes(experiment, n), wanted));
+  // Each thread in flight holds a frame, and one more is read ahead.
+  const std::size_t perThread = numerics::saturatingSum(
+      {stepBytes(experiment, n), frameBytes(experiment, n)});
+  const int fit = std::max(
+      1, stepsThatFit(hologramBytes(experiment, n), perThread, wanted));
   std::vector<StepFields> fields;
   for (int i = 0; i < fit; ++i) {
     StepFields own = allocateStepFields(experiment, n);
@@ -70,31 +84,71 @@ std::vector<StepFields> allocateThreads(const RunContext& context,
                             " instead of " + std::to_string(wanted) +
                             ": more sets at once would not fit into memory");
   }
+  // A series refining each frame on several threads needs the arrays of
+  // one more step for it, beside the workers'.
+  if (refinesAside(context, fields.size())) {
+    StepFields aside = allocateStepFields(experiment, n);
+    if (aside.work.empty()) {
+      context.listener.onError("Not enough memory for the work arrays");
+      return {};
+    }
+    fields.push_back(std::move(aside));
+  }
   return fields;
 }
 
-/// The indices of the sets this run reconstructs: all, or the shard's.
-std::vector<std::size_t> setsToRun(const Experiment& experiment,
-                                   const RunOptions& options) {
+/// The indices of the sweep this run reconstructs: all, or the shard's.
+std::vector<std::size_t> indicesToRun(const RunContext& context) {
+  std::vector<std::size_t> indices;
+  for (std::size_t i = 0; i < context.indices(); ++i) {
+    if (!context.options.shard || context.options.shard->holds(i)) {
+      indices.push_back(i);
+    }
+  }
+  return indices;
+}
+
+/// The parameter sets among indices, each once.
+std::vector<std::size_t> setsAmong(const RunContext& context,
+                                   const std::vector<std::size_t>& indices) {
   std::vector<std::size_t> sets;
-  for (std::size_t i = 0; i < experiment.parameterSets.size(); ++i) {
-    if (!options.shard || options.shard->holds(i)) sets.push_back(i);
+  for (const std::size_t index : indices) {
+    const std::size_t set = index % context.setsPerFrame();
+    if (std::find(sets.begin(), sets.end(), set) == sets.end()) {
+      sets.push_back(set);
+    }
   }
   return sets;
 }
 
-/// The inputs of the run as it read them, in the order they are archived.
-std::vector<RunInput> runInputs(const RunContext& context) {
-  const Experiment& experiment = context.experiment;
-  std::vector<RunInput> inputs = {
-      {"hologram", experiment.hologramPath, &context.holograms.firstFile}};
-  if (experiment.type == ExperimentType::DHI) {
-    inputs.push_back(
-        {"hologram", experiment.hologramPath2, &context.holograms.secondFile});
+/// The inputs of the run as it read them, in the order they are archived:
+/// for a series the list of its frames first, the pictures read whole,
+/// the experiment file last.
+std::vector<RunInput> runInputs(const RunContext& context,
+                                const std::string& frames) {
+  std::vector<RunInput> inputs;
+  if (!frames.empty()) inputs.push_back({"frames", "frames.csv", &frames});
+  for (const char* role : {"hologram", "hologram2", "background", "dark"}) {
+    for (const RunInputs::Read& read : context.inputs.read) {
+      if (read.role == role) inputs.push_back({role, read.path, &read.bytes});
+    }
   }
   inputs.push_back(
-      {"experiment", context.experimentPath, &experiment.fileBytes});
+      {"experiment", context.experimentPath, &context.experiment.fileBytes});
   return inputs;
+}
+
+/// The frames of a series for results.xml; none without one.
+std::vector<FrameRecord> frameRecords(const RunContext& context) {
+  std::vector<FrameRecord> records;
+  const PictureSource& source = context.inputs.hologram;
+  if (!source.isSeries()) return records;
+  const bool files = source.path().find('*') != std::string::npos;
+  for (const ListedFrame& frame : source.listed()) {
+    records.push_back(
+        {frame.number, files ? extractFileName(frame.file) : std::string()});
+  }
+  return records;
 }
 
 /// Writes results.xml, or a shard's results file. A shard writes it only
@@ -114,29 +168,103 @@ void saveRecords(const RunContext& context, const std::vector<RunInput>& inputs,
     return;
   }
   const std::string path = context.directory + "/" + results;
+  const std::vector<FrameRecord> frames = frameRecords(context);
   std::string problem;
   if (shard) {
     const std::vector<std::string> names = archiveNames(inputs);
     const ShardIdentity identity{sha256Hex(experiment.fileBytes),
                                  inputsDigest(inputs), names.back()};
-    problem =
-        experiment.saveShardResults(path, fullTime, average, *shard, identity);
+    problem = experiment.saveShardResults(path, fullTime, average, *shard,
+                                          identity, frames);
   } else {
-    problem = experiment.saveResults(path, fullTime, average);
+    problem = experiment.saveResults(path, fullTime, average, frames);
   }
   if (!problem.empty()) {
     context.listener.onError("Can't write " + results + ": " + problem);
   }
 }
 
-/// The run from the holograms to results.xml: load and prepare them,
-/// claim the run directory and archive the inputs, step through the sets,
-/// find focus, write the records and finish.
+/// Why the options do not fit the experiment, as a usage error: more
+/// shards than sets would leave shards without work, and a merge that
+/// believes such a count would allocate by it; the merge cannot join
+/// stacks.
+std::string optionsProblem(const Experiment& experiment,
+                           const RunOptions& options, std::size_t sets) {
+  if (options.shard && experiment.data.stack) {
+    return "--shard " + options.shard->text() +
+           ": <Data stack=\"true\"> writes one file per quantity for the "
+           "whole run, which shards cannot share";
+  }
+  if (options.shard && static_cast<std::size_t>(options.shard->count) > sets) {
+    return "--shard " + options.shard->text() + ": the sweep has " +
+           std::to_string(sets) + (sets == 1 ? " set" : " sets") +
+           ", so it splits into at most " + std::to_string(sets) +
+           (sets == 1 ? " shard" : " shards");
+  }
+  return {};
+}
+
+/// Prepares the first frame the indices need on this thread, so that the
+/// filter's lines come before the first step: a series goes on to the next
+/// frame while one cannot be read. False, reported, when the run cannot go
+/// on.
+bool prepareFirstFrame(RunContext& context,
+                       const std::vector<std::size_t>& indices,
+                       PreparedFrame& first) {
+  std::string problem =
+      prepareFrame(context, context.frameOf(indices[0]), first);
+  if (problem.empty() && !first.problem.empty() &&
+      !context.inputs.hologram.isSeries()) {
+    problem = first.problem;  // the one picture could not be read
+  }
+  if (!problem.empty()) {
+    context.listener.onError(problem);
+    return false;
+  }
+  // The regions are checked against the window once it is known.
+  const Experiment& experiment = context.experiment;
+  const int n = context.inputs.n;
+  for (const auto& [region, element] :
+       {std::pair{experiment.focus.region, "Focus"},
+        std::pair{experiment.compensation.region, "Compensation"}}) {
+    if (!region) continue;
+    problem = regionOutside(*region, n, element);
+    if (!problem.empty()) {
+      context.listener.onError("Can't load a experiment");
+      context.listener.onErrorReason(problem);
+      return false;
+    }
+  }
+  return true;
+}
+
+/// The run from the holograms to results.xml: open them, prepare the
+/// first frame, claim the run directory and archive the inputs, step
+/// through the sets, find focus, write the records and finish.
 void sweep(RunContext& context, ErrorCountingListener& counting) {
+  const Experiment& experiment = context.experiment;
   Vantor::Timer totalTimer;
   totalTimer.start();
-  if (!prepareHolograms(context)) return;
-  const std::vector<RunInput> inputs = runInputs(context);
+  if (!openInputs(context)) return;
+  const std::string usage =
+      optionsProblem(experiment, context.options, context.indices());
+  if (!usage.empty()) {
+    counting.onError(usage);
+    context.refused = true;
+    return;
+  }
+  const std::vector<std::size_t> indices = indicesToRun(context);
+  context.firstIndex = indices.front();
+  PreparedFrame first;
+  if (!prepareFirstFrame(context, indices, first)) return;
+  std::vector<const PictureSource*> sources = {&context.inputs.hologram};
+  for (const auto* source :
+       {&context.inputs.hologram2, &context.inputs.background,
+        &context.inputs.dark}) {
+    if (*source) sources.push_back(&**source);
+  }
+  const std::string frames = framesCsv(sources);
+  const std::vector<RunInput> inputs = runInputs(context, frames);
   // Archived before the first step, from the very bytes the run decoded:
   // replacing an input during the run cannot falsify the record. The
   // archive is not run time.
@@ -152,24 +280,47 @@ void sweep(RunContext& context, ErrorCountingListener& counting) {
   }
   totalTimer.start();
 
-  const Experiment& experiment = context.experiment;
-  const std::vector<std::size_t> sets = setsToRun(experiment, context.options);
-  warnOfSampling(context, sets);
-  std::vector<StepFields> fields = allocateThreads(context, sets.size());
+  warnOfSampling(context, setsAmong(context, indices));
+  context.emptyFields.resize(context.setsPerFrame());
+  std::vector<StepFields> fields = allocateThreads(context, indices.size());
   if (fields.empty()) return;
-  const SweepOutcome outcome = runSteps(context, fields, sets);
-  if (outcome.setsDone < sets.size()) return;  // interrupted
-  const double average = outcome.stepTimeSum / static_cast<double>(sets.size());
-  std::string sharpest;
-  if (experiment.focus.enabled) {
-    sharpest = reportFocus(context, fields[0], sets, outcome.figures);
+  std::optional<RunStacks> stacks;
+  if (experiment.data.stack) {
+    stacks.emplace(context, measurementQuantities(experiment));
+    for (const std::string& problem : stacks->open()) {
+      context.listener.onError(problem);
+    }
+    context.stacks = &*stacks;
   }
+  FocusReport focus(context);
+  // A series refines each frame's z while the workers step on: with arrays
+  // of its own.
+  if (refinesAside(context, fields.size())) {
+    focus.ownFields(std::move(fields.back()));
+    fields.pop_back();
+  }
+  const SweepOutcome outcome = runSteps(
+      context, fields, indices, std::move(first),
+      [&](const PreparedFrame& frame,
+          const std::vector<std::optional<numerics::FocusFigures>>& figures,
+          std::size_t begin, std::size_t end) {
+        if (!experiment.focus.enabled) return;
+        focus.frameDone(fields[0], frame, indices, figures, begin, end);
+      });
+  if (stacks) {
+    for (const std::string& problem : stacks->close()) {
+      context.listener.onError(problem);
+    }
+  }
+  if (outcome.setsDone < indices.size()) return;  // interrupted
+  const double average =
+      outcome.stepTimeSum / static_cast<double>(indices.size());
+  if (experiment.focus.enabled) focus.write(indices, outcome.figures);
   fields.clear();
-  context.holograms = RunHolograms();
   totalTimer.stop();
   saveRecords(context, inputs, totalTimer.elapsed(), average,
               outcome.allWritten && counting.errors() == 0);
-  if (!sharpest.empty()) context.listener.onNote(sharpest);
+  if (context.frames() == 1) focus.sayLines();
   context.listener.onFinish();
 }
 
@@ -192,21 +343,6 @@ std::optional<std::string> makeRunDirectory(
   std::optional<std::string> directory = createRunDirectory(wanted);
   if (!directory) listener.onError("Can't create the run directory " + wanted);
   return directory;
-}
-
-/// Why the options do not fit the experiment, as a usage error: more
-/// shards than sets would leave shards without work, and a merge that
-/// believes such a count would allocate by it.
-std::string optionsProblem(const Experiment& experiment,
-                           const RunOptions& options) {
-  const std::size_t sets = experiment.parameterSets.size();
-  if (options.shard && static_cast<std::size_t>(options.shard->count) > sets) {
-    return "--shard " + options.shard->text() + ": the sweep has " +
-           std::to_string(sets) + (sets == 1 ? " set" : " sets") +
-           ", so it splits into at most " + std::to_string(sets) +
-           (sets == 1 ? " shard" : " shards");
-  }
-  return {};
 }
 
 /// How the run ended, from what it reported.
@@ -243,7 +379,10 @@ RunEnd Experiment::run(const std::string& path,
     return RunEnd::failed;
   }
   for (const std::string& warning : loadWarnings) counting.onWarning(warning);
-  const std::string usage = optionsProblem(*this, options);
+  // A series' frames are counted once it is listed; until then every
+  // frame counts as a set.
+  const std::string usage = optionsProblem(
+      *this, options, frames ? kMaxParameterSets : parameterSets.size());
   if (!usage.empty()) {
     counting.onError(usage);
     return RunEnd::refused;
@@ -261,7 +400,7 @@ RunEnd Experiment::run(const std::string& path,
   counting.onStart(path, &startTime, type, method);
   counting.onRunDirectory(*directory);
 
-  RunContext context{*this, counting, options, path, *directory, {}};
+  RunContext context(*this, counting, options, path, *directory);
   // The one place where what the libraries throw in the run (memory, above
   // all) is caught and reported; a set's own failures are caught in its
   // step, and the sweep goes on.
@@ -270,6 +409,7 @@ RunEnd Experiment::run(const std::string& path,
   } catch (...) {
     counting.onError(numerics::describeCurrentFailure());
   }
+  if (context.refused) return RunEnd::refused;
   if (interruptSignal() != 0) {
     const std::string records =
         options.shard ? options.shard->resultsFileName() : "results.xml";

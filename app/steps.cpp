@@ -5,9 +5,11 @@
 #include <sstream>
 #include <string>
 
+#include "compensation.h"
 #include "failure.h"
 #include "focus_search.h"
 #include "images.h"
+#include "inputs.h"
 #include "measurement.h"
 #include "sideband.h"
 #include "sizes.h"
@@ -55,23 +57,38 @@ bool allFinite(const RealField& field) {
 /// or the phase of a plain reconstruction to unwrap).
 bool needsFields(const Experiment& experiment) {
   const DataOptions& data = experiment.data;
-  return data.amplitude || data.phase ||
-         (data.unwrap && experiment.type != ExperimentType::DHI);
+  const bool phaseOfTheField =
+      data.unwrap || data.opticalPath || experiment.compensation.enabled;
+  return data.amplitude || data.phase || data.relativeAmplitude ||
+         (phaseOfTheField && experiment.type != ExperimentType::DHI);
 }
 
-/// Reconstructs one parameter set into fields and writes its intensity
-/// picture, and the measurement data <Data> asks for; false when anything
-/// of it could not be written.
+/// The empty frame's field for index's set, made the first time a set
+/// needs it (<Background mode="Field">); null without.
+const numerics::ComplexField* emptyFieldOf(const RunContext& context,
+                                           std::size_t index) {
+  const BackgroundOptions& background = context.experiment.background;
+  if (!background.enabled || background.mode != BackgroundMode::Field) {
+    return nullptr;
+  }
+  const ParameterSet& set = context.setOf(index);
+  return &context.emptyFields.get(index % context.setsPerFrame(),
+                                  [&] { return emptyField(context, set); });
+}
+
+/// Reconstructs index into fields and writes its intensity picture, and
+/// the measurement data <Data> asks for; false when anything of it could
+/// not be written.
 bool reconstructionStep(const RunContext& context,
                         Vantor::IExperimentListener& listener,
-                        StepFields& fields, std::size_t index) {
+                        StepFields& fields, const PreparedFrame& frame,
+                        std::size_t index) {
   const Experiment& experiment = context.experiment;
-  const ParameterSet& set = experiment.parameterSets[index];
   numerics::ReconstructionOutputs outputs;
   outputs.intensity = fields.work[0].rows();
   if (fields.field1) outputs.field = fields.field1.rows();
-  numerics::reconstruct(methodOf(experiment.method), context.holograms.first,
-                        opticsOf(set), outputs);
+  numerics::reconstruct(methodOf(experiment.method), frame.first,
+                        opticsOf(context.setOf(index)), outputs);
   if (!allFinite(fields.work[0])) {
     listener.onError("Set " + std::to_string(index) +
                      ": the reconstruction overflowed");
@@ -79,21 +96,21 @@ bool reconstructionStep(const RunContext& context,
   }
   const std::string base = baseName(context.directory, index);
   bool written = savePicture(listener, base, fields.work[0], experiment.output);
-  if (experiment.data.any()) {
-    written =
-        writeMeasurements(context, listener, index, fields, base) && written;
+  if (experiment.data.any() || experiment.compensation.enabled) {
+    written = writeMeasurements(context, listener, index, fields,
+                                emptyFieldOf(context, index), base) &&
+              written;
   }
   return written;
 }
 
-/// Reconstructs both holograms of one parameter set and writes the two
-/// intensity pictures and the interference phase picture, and the
-/// measurement data <Data> asks for; false when anything could not be
-/// written.
+/// Reconstructs both holograms of index and writes the two intensity
+/// pictures and the interference phase picture, and the measurement data
+/// <Data> asks for; false when anything could not be written.
 bool dhiStep(const RunContext& context, Vantor::IExperimentListener& listener,
-             StepFields& fields, std::size_t index) {
+             StepFields& fields, const PreparedFrame& frame,
+             std::size_t index) {
   const Experiment& experiment = context.experiment;
-  const ParameterSet& set = experiment.parameterSets[index];
   numerics::DhiOutputs outputs;
   outputs.intensity1 = fields.work[0].rows();
   outputs.intensity2 = fields.work[1].rows();
@@ -102,8 +119,9 @@ bool dhiStep(const RunContext& context, Vantor::IExperimentListener& listener,
     outputs.field1 = fields.field1.rows();
     outputs.field2 = fields.field2.rows();
   }
-  numerics::reconstructDhi(methodOf(experiment.method), context.holograms.first,
-                           context.holograms.second, opticsOf(set), outputs);
+  numerics::reconstructDhi(methodOf(experiment.method), frame.first,
+                           *frame.second, opticsOf(context.setOf(index)),
+                           outputs);
   if (!allFinite(fields.work[0]) || !allFinite(fields.work[1])) {
     listener.onError("Set " + std::to_string(index) +
                      ": the reconstruction overflowed");
@@ -120,9 +138,10 @@ bool dhiStep(const RunContext& context, Vantor::IExperimentListener& listener,
   written = savePicture(listener, base + "_phaseDiff", fields.work[2],
                         OutputOptions{true, 1.0}) &&
             written;
-  if (experiment.data.any()) {
+  if (experiment.data.any() || experiment.compensation.enabled) {
     written =
-        writeMeasurements(context, listener, index, fields, base) && written;
+        writeMeasurements(context, listener, index, fields, nullptr, base) &&
+        written;
   }
   return written;
 }
@@ -160,23 +179,40 @@ StepFields allocateStepFields(const Experiment& experiment, int n) {
       (!complexField(fields.field1) || (dhi && !complexField(fields.field2)))) {
     return {};
   }
-  if (experiment.data.any()) {
+  if (experiment.data.any() || experiment.compensation.enabled) {
     fields.scratch = RealField::tryCreate(n);
     if (!fields.scratch) return {};
   }
   return fields;
 }
 
+std::size_t frameBytes(const Experiment& experiment, int n) {
+  const bool filtered = experiment.filter.enabled;
+  const std::size_t one = numerics::preparedHologramBytes(n, filtered);
+  return numerics::saturatingSum(
+      {one, experiment.type == ExperimentType::DHI ? one : 0});
+}
+
 std::size_t hologramBytes(const Experiment& experiment, int n) {
-  const std::size_t one =
-      numerics::preparedHologramBytes(n, experiment.filter.enabled);
   // The picture's samples are held until they are prepared, and the
-  // filter holds the spectrum while it works.
+  // filter holds the spectrum while it works; an empty frame's field is
+  // kept for every set.
   const std::size_t preparing = numerics::saturatingSum(
       {RealField::bytesFor(n),
        experiment.filter.enabled ? numerics::sidebandBytes(n) : 0});
+  const bool field = experiment.background.enabled &&
+                     experiment.background.mode == BackgroundMode::Field;
+  const std::size_t emptyFields =
+      field ? numerics::saturatingProduct(ComplexField::bytesFor(n),
+                                          experiment.parameterSets.size())
+            : 0;
+  const std::size_t corrections = numerics::saturatingProduct(
+      RealField::bytesFor(n),
+      experiment.background.enabled
+          ? (experiment.background.darkPath.empty() ? 1 : 2)
+          : 0);
   return numerics::saturatingSum(
-      {one, experiment.type == ExperimentType::DHI ? one : 0, preparing});
+      {frameBytes(experiment, n), preparing, emptyFields, corrections});
 }
 
 std::size_t stepBytes(const Experiment& experiment, int n) {
@@ -184,48 +220,58 @@ std::size_t stepBytes(const Experiment& experiment, int n) {
   const std::size_t real = RealField::bytesFor(n);
   const std::size_t complex = ComplexField::bytesFor(n);
   const bool fields = needsFields(experiment);
+  const bool data = experiment.data.any() || experiment.compensation.enabled;
+  const bool unwraps = experiment.data.unwrap || experiment.data.opticalPath ||
+                       experiment.compensation.enabled;
   return numerics::saturatingSum(
       {dhi ? numerics::saturatingSum({real, real, real}) : real,
-       fields ? complex : 0, fields && dhi ? complex : 0,
-       experiment.data.any() ? real : 0,
-       experiment.data.unwrap ? numerics::unwrapScratchBytes(n) : 0,
+       fields ? complex : 0, fields && dhi ? complex : 0, data ? real : 0,
+       unwraps ? numerics::unwrapScratchBytes(n) : 0,
+       experiment.compensation.enabled ? numerics::compensationScratchBytes(n)
+                                       : 0,
        numerics::reconstructionScratchBytes(n, methodOf(experiment.method),
                                             dhi)});
 }
 
 StepResult runStep(const RunContext& context,
                    Vantor::IExperimentListener& listener, StepFields& fields,
-                   std::size_t index) {
+                   const PreparedFrame& frame, std::size_t index) {
   const Experiment& experiment = context.experiment;
   const std::string setName = "Set " + std::to_string(index) + ": ";
-  const std::string problem =
-      parameterSetProblem(experiment.parameterSets[index], experiment.method);
+  StepResult result;
+  std::string problem = frame.problem;
+  if (problem.empty()) {
+    problem = parameterSetProblem(context.setOf(index), experiment.method);
+  }
   if (!problem.empty()) {
     listener.onError(setName + problem);
-    return {};
+  } else {
+    try {
+      result.written =
+          experiment.type == ExperimentType::DHI
+              ? dhiStep(context, listener, fields, frame, index)
+              : reconstructionStep(context, listener, fields, frame, index);
+      if (experiment.focus.enabled) {
+        result.figures = measureFocus(experiment.focus, fields.work[0].rows(),
+                                      context.inputs.n);
+      }
+    } catch (...) {
+      listener.onError(setName + numerics::describeCurrentFailure());
+      result = {};
+    }
   }
-  StepResult result;
-  try {
-    result.written = experiment.type == ExperimentType::DHI
-                         ? dhiStep(context, listener, fields, index)
-                         : reconstructionStep(context, listener, fields, index);
-  } catch (...) {
-    listener.onError(setName + numerics::describeCurrentFailure());
-    return {};
-  }
-  if (experiment.focus.enabled) {
-    result.figures = measureFocus(experiment.focus, fields.work[0].rows(),
-                                  context.holograms.n);
-  }
+  // Pages the set did not give keep their places in the stacks.
+  if (context.stacks != nullptr) context.stacks->finish(index);
   return result;
 }
 
 numerics::FocusFigures focusAt(const RunContext& context, StepFields& fields,
+                               const PreparedFrame& frame,
                                const ParameterSet& set) {
   numerics::ReconstructionOutputs outputs;
   outputs.intensity = fields.work[0].rows();
-  numerics::reconstruct(methodOf(context.experiment.method),
-                        context.holograms.first, opticsOf(set), outputs);
+  numerics::reconstruct(methodOf(context.experiment.method), frame.first,
+                        opticsOf(set), outputs);
   return measureFocus(context.experiment.focus, fields.work[0].rows(),
-                      context.holograms.n);
+                      context.inputs.n);
 }

@@ -9,8 +9,9 @@
 #include "reconstruction.h"
 #include "run_context.h"
 
-// One step of the sweep: a parameter set reconstructed, its pictures and
-// measurement data written, its focus figures measured.
+// One step of the sweep: index i of the sweep (parameter set i mod P of
+// frame i / P) reconstructed, its pictures and measurement data written,
+// its focus figures measured.
 
 /// The arrays one step fills, one set of them per thread: the intensity
 /// (both intensities and the interference phase for interferometry), the
@@ -27,12 +28,17 @@ struct StepFields {
 /// memory runs out.
 StepFields allocateStepFields(const Experiment& experiment, int n);
 
-/// Bytes the prepared holograms of a run at edge n take, saturating.
+/// Bytes the prepared holograms of a run at edge n take, saturating: one
+/// frame's, and the empty frame's fields of every set with <Background
+/// mode="Field">.
 std::size_t hologramBytes(const Experiment& experiment, int n);
 
 /// Bytes one step in flight takes at edge n: its fields and what the
 /// numerics hold on its thread. Saturating.
 std::size_t stepBytes(const Experiment& experiment, int n);
+
+/// Bytes a prepared frame takes at edge n.
+std::size_t frameBytes(const Experiment& experiment, int n);
 
 /// The numerics' name of a method.
 numerics::Method methodOf(ReconstructionMethod method);
@@ -48,15 +54,17 @@ struct StepResult {
   std::optional<numerics::FocusFigures> figures;
 };
 
-/// Reconstructs set index into fields and writes its pictures into the run
-/// directory, reporting to listener (the run's, or a collector of a worker
-/// thread). A set whose values the numerics cannot use (a zero distance,
-/// say) is reported and loses its pictures, not the rest of the sweep.
+/// Reconstructs index from its frame into fields and writes its pictures
+/// into the run directory, reporting to listener (the run's, or a collector
+/// of a worker thread). A set whose values the numerics cannot use (a zero
+/// distance, say) or whose frame could not be read is reported and loses
+/// its pictures, not the rest of the sweep.
 StepResult runStep(const RunContext& context,
                    Vantor::IExperimentListener& listener, StepFields& fields,
-                   std::size_t index);
+                   const PreparedFrame& frame, std::size_t index);
 
-/// The focus figures of the first hologram reconstructed with set, into
-/// fields, writing nothing: what the refinement of z evaluates.
+/// The focus figures of the frame's first hologram reconstructed with set,
+/// into fields, writing nothing: what the refinement of z evaluates.
 numerics::FocusFigures focusAt(const RunContext& context, StepFields& fields,
+                               const PreparedFrame& frame,
                                const ParameterSet& set);

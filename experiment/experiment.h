@@ -101,17 +101,21 @@ class Experiment {
   /// the reason in loadError. Reports nothing itself.
   bool load(const std::string& path);
 
-  /// Writes results.xml: run times and the table of parameter sets.
-  /// Returns why the file could not be written whole, empty on success.
+  /// Writes results.xml: run times and the table of parameter sets, for a
+  /// series every set of every frame (index i is set i mod P of frame
+  /// frameRecords[i / P], which it names). Returns why the file could not be
+  /// written whole, empty on success.
   std::string saveResults(const std::string& path, double fullTime,
-                          double averageTime) const;
+                          double averageTime,
+                          const std::vector<FrameRecord>& frameRecords = {}) const;
 
   /// Writes the results file of one shard: its own sets only, under their
   /// indices in the whole sweep, with the shard and the identity of the
   /// sweep's inputs on the root element.
-  std::string saveShardResults(const std::string& path, double fullTime,
-                               double averageTime, const Shard& shard,
-                               const ShardIdentity& identity) const;
+  std::string saveShardResults(
+      const std::string& path, double fullTime, double averageTime,
+      const Shard& shard, const ShardIdentity& identity,
+      const std::vector<FrameRecord>& frameRecords = {}) const;
 
   /// Runs the whole experiment described by the file at path, reporting to
   /// listener (nothing when it is null).

@@ -10,9 +10,11 @@
 using numerics::FocusFigures;
 using numerics::shortestText;
 
-const char* const kFocusCsvHeader =
-    "index,wavelength,angle,zDistance,ccdPixelDistance,NormalizedVariance,"
-    "TenenbaumGradient,TamuraGradient,IntegratedAmplitude";
+std::string focusCsvHeader(bool series) {
+  return std::string("index,") + (series ? "frame," : "") +
+         "wavelength,angle,zDistance,ccdPixelDistance,NormalizedVariance,"
+         "TenenbaumGradient,TamuraGradient,IntegratedAmplitude";
+}
 
 namespace {
 
@@ -22,9 +24,14 @@ std::string number(double x) {
   return std::isfinite(x) ? shortestText(x) : std::string();
 }
 
-/// The index and the four parameters: what a line starts with.
-std::string lineStart(const std::string& index, const ParameterSet& set) {
+/// The index, the frame and the four parameters: what a line starts with.
+std::string lineStart(const std::string& index, std::optional<int> frame,
+                      const ParameterSet& set) {
   std::string line = index;
+  if (frame) {
+    line += ',';
+    line += std::to_string(*frame);
+  }
   for (const double value :
        {set.wavelength, set.angle, set.zDistance, set.ccdPixelDistance}) {
     line += ',';
@@ -79,9 +86,10 @@ std::string noSharpestLine(const std::string& where, FocusMetric metric) {
          " (an empty or dark hologram?)";
 }
 
-std::string focusCsvLine(const std::string& index, const ParameterSet& set,
+std::string focusCsvLine(const std::string& index, std::optional<int> frame,
+                         const ParameterSet& set,
                          const std::optional<FocusFigures>& figures) {
-  std::string line = lineStart(index, set);
+  std::string line = lineStart(index, frame, set);
   const double nan = std::nan("");
   const FocusFigures none{nan, nan, nan, nan};
   const FocusFigures& f = figures ? *figures : none;
@@ -95,8 +103,9 @@ std::string focusCsvLine(const std::string& index, const ParameterSet& set,
 
 FocusCsvEntry readFocusCsvLine(const std::string& line,
                                const std::string& index,
+                               std::optional<int> frame,
                                const ParameterSet& set) {
-  const std::string start = lineStart(index, set) + ",";
+  const std::string start = lineStart(index, frame, set) + ",";
   if (line.compare(0, start.size(), start) != 0) {
     return {std::nullopt, "it is not the line of set " + index +
                               " of this sweep (" + start + "...)"};

@@ -13,8 +13,9 @@
 // of the sharpest set: written by a run, checked and joined by the merge of
 // a sweep's shards.
 
-/// The first line of focus.csv.
-extern const char* const kFocusCsvHeader;
+/// The first line of focus.csv: index, a frame column for a series, the
+/// four parameters, the four figures.
+std::string focusCsvHeader(bool series);
 
 /// The value of metric in figures.
 double metricValue(FocusMetric metric, const numerics::FocusFigures& figures);
@@ -37,12 +38,14 @@ std::string sharpestLine(const std::string& where, std::size_t index,
 std::string noSharpestLine(const std::string& where, FocusMetric metric);
 
 /// One line of focus.csv, without its line end: index (or "refined"), the
-/// four parameters at full precision, the four figures, empty fields for a
-/// set without figures or for figures that are not finite.
-std::string focusCsvLine(const std::string& index, const ParameterSet& set,
+/// frame's number for a series, the four parameters at full precision, the
+/// four figures, empty fields for a set without figures or for figures
+/// that are not finite.
+std::string focusCsvLine(const std::string& index, std::optional<int> frame,
+                         const ParameterSet& set,
                          const std::optional<numerics::FocusFigures>& figures);
 
-/// The figures of a line that focusCsvLine wrote for index and set; the
+/// The figures of a line that focusCsvLine wrote for index, frame and set; the
 /// reason, naming what is wrong, when the line is not that. Figures that
 /// are all empty give nothing.
 struct FocusCsvEntry {
@@ -51,4 +54,5 @@ struct FocusCsvEntry {
 };
 FocusCsvEntry readFocusCsvLine(const std::string& line,
                                const std::string& index,
+                               std::optional<int> frame,
                                const ParameterSet& set);

@@ -170,6 +170,16 @@ class Loader {
     const std::optional<double> factor = readReal(brightness.value());
     if (!factor) return failNumber(output, brightness, "a number");
     experiment_.output.brightness = *factor;
+    if (const pugi::xml_attribute saturate = output.attribute("saturate")) {
+      const std::optional<double> percent = readReal(saturate.value());
+      if (!percent) return failNumber(output, saturate, "a number");
+      if (!(*percent >= 0.0 && *percent < 100.0)) {
+        return fail("<Output saturate=\"" + std::string(saturate.value()) +
+                    "\">: the percentage saturated must be from 0 to below "
+                    "100");
+      }
+      experiment_.output.saturate = *percent;
+    }
     return true;
   }
 

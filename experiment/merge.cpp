@@ -71,6 +71,28 @@ struct ShardFile {
   double averageTime = 0.0;
 };
 
+/// The sweep the shards ran, computed again: index i is set i mod P of
+/// frame i / P (a run without a series has one frame and no records).
+struct Sweep {
+  Experiment experiment;
+  std::vector<FrameRecord> frames;
+
+  std::size_t sets() const { return experiment.parameterSets.size(); }
+  std::size_t size() const {
+    return sets() * (frames.empty() ? 1 : frames.size());
+  }
+  const ParameterSet& set(std::size_t i) const {
+    return experiment.parameterSets[i % sets()];
+  }
+  const FrameRecord* frame(std::size_t i) const {
+    return frames.empty() ? nullptr : &frames[i / sets()];
+  }
+  std::optional<int> frameNumber(std::size_t i) const {
+    if (frames.empty()) return std::nullopt;
+    return frames[i / sets()].number;
+  }
+};
+
 /// A time the file states: a finite number not below 0.
 std::optional<double> timeOf(const pugi::xml_node& root, const char* name) {
   const std::optional<double> value = readReal(root.attribute(name).value());
@@ -129,10 +151,45 @@ std::string loadArchivedExperiment(const std::string& directory,
   return {};
 }
 
+/// The frames of a series from params/frames.csv, as the run listed them:
+/// "input,frame,file,page,bytes,sha256", the holograms' rows. A file name
+/// may hold commas, so the fields after it are taken from the end.
+std::string loadArchivedFrames(const std::string& directory, Sweep& sweep) {
+  if (!sweep.experiment.frames) return {};
+  std::string text;
+  const std::string problem = readWholeFile(
+      (fs::path(directory) / "params" / "frames.csv").string(), text);
+  if (!problem.empty()) return "params/frames.csv: " + problem;
+  const bool files =
+      sweep.experiment.hologramPath.find('*') != std::string::npos;
+  std::istringstream stream(text);
+  std::string line;
+  std::getline(stream, line);  // the header
+  while (std::getline(stream, line)) {
+    if (line.rfind("hologram,", 0) != 0) continue;
+    const std::size_t frameEnd = line.find(',', 9);
+    std::size_t fileEnd = line.size();
+    for (int field = 0; field < 3 && fileEnd != std::string::npos; ++field) {
+      fileEnd = fileEnd == 0 ? std::string::npos : line.rfind(',', fileEnd - 1);
+    }
+    const std::optional<std::int32_t> number =
+        readInt32(line.substr(9, frameEnd - 9).c_str());
+    if (frameEnd == std::string::npos || fileEnd == std::string::npos ||
+        fileEnd <= frameEnd || !number) {
+      return "params/frames.csv: \"" + line + "\" is not a frame's line";
+    }
+    sweep.frames.push_back(
+        {*number, files ? line.substr(frameEnd + 1, fileEnd - frameEnd - 1)
+                        : std::string()});
+  }
+  if (sweep.frames.empty()) return "params/frames.csv lists no frame";
+  return {};
+}
+
 /// The expected Parameters element at index: the values as results.xml
-/// writes them.
+/// writes them, and a series' frame.
 std::string setProblem(const pugi::xml_node& node, std::size_t index,
-                       const ParameterSet& set) {
+                       const Sweep& sweep) {
   const std::string name = "set " + std::to_string(index) + ": ";
   if (std::string(node.name()) != "Parameters") {
     return std::string("<") + node.name() + "> where set " +
@@ -143,6 +200,7 @@ std::string setProblem(const pugi::xml_node& node, std::size_t index,
     return "index \"" + text + "\" where set " + std::to_string(index) +
            " should be";
   }
+  const ParameterSet& set = sweep.set(index);
   const std::pair<const char*, double> values[] = {
       {"WaveLength", set.wavelength},
       {"Angle", set.angle},
@@ -161,27 +219,40 @@ std::string setProblem(const pugi::xml_node& node, std::size_t index,
     }
     child = child.next_sibling();
   }
+  if (const FrameRecord* frame = sweep.frame(index)) {
+    if (!child || std::string(child.name()) != "Frame" ||
+        child.attribute("value").value() != std::to_string(frame->number) ||
+        child.attribute("file").value() != frame->file) {
+      return name + "its frame is not frame " + std::to_string(frame->number) +
+             " of the series";
+    }
+    child = child.next_sibling();
+  }
   if (child) return name + "<" + child.name() + "> is not a value";
   return {};
 }
 
+/// How many indices of a sweep of size indices shard holds.
+std::size_t heldBy(const Shard& shard, std::size_t size) {
+  const auto count = static_cast<std::size_t>(shard.count);
+  const auto first = static_cast<std::size_t>(shard.number - 1);
+  return size > first ? (size - first + count - 1) / count : 0;
+}
+
 /// Why a shard file's sets are not exactly its part of the sweep.
-std::string shardSetsProblem(const ShardFile& file,
-                             const Experiment& experiment) {
-  const std::size_t sets = experiment.parameterSets.size();
-  std::size_t held = 0;
-  for (std::size_t i = 0; i < sets; ++i) held += file.shard.holds(i) ? 1 : 0;
+std::string shardSetsProblem(const ShardFile& file, const Sweep& sweep) {
+  const std::size_t size = sweep.size();
+  const std::size_t held = heldBy(file.shard, size);
   const std::string count = file.root.attribute("hologramsCount").value();
   if (count != std::to_string(held)) {
     return "hologramsCount is \"" + count + "\", where its part of the " +
-           std::to_string(sets) + "-set sweep has " + std::to_string(held);
+           std::to_string(size) + "-set sweep has " + std::to_string(held);
   }
   pugi::xml_node node = file.root.first_child();
   for (std::size_t i = static_cast<std::size_t>(file.shard.number - 1);
-       i < sets; i += static_cast<std::size_t>(file.shard.count)) {
+       i < size; i += static_cast<std::size_t>(file.shard.count)) {
     if (!node) return "set " + std::to_string(i) + " is missing";
-    const std::string problem =
-        setProblem(node, i, experiment.parameterSets[i]);
+    const std::string problem = setProblem(node, i, sweep);
     if (!problem.empty()) return problem;
     node = node.next_sibling();
   }
@@ -193,9 +264,9 @@ std::string shardSetsProblem(const ShardFile& file,
 }
 
 /// Reads and checks a shard's focus.K-of-N.csv line by line into figures
-/// (by set index); the problem, naming the file and the line.
+/// (by index); the problem, naming the file and the line.
 std::string readShardFocus(const std::string& directory, const Shard& shard,
-                           const Experiment& experiment,
+                           const Sweep& sweep,
                            std::vector<std::optional<FocusFigures>>& figures) {
   const std::string name = shard.focusFileName();
   std::string text;
@@ -204,19 +275,19 @@ std::string readShardFocus(const std::string& directory, const Shard& shard,
   }
   std::istringstream stream(text);
   std::string line;
-  if (!std::getline(stream, line) || line != kFocusCsvHeader) {
+  if (!std::getline(stream, line) ||
+      line != focusCsvHeader(!sweep.frames.empty())) {
     return name + ": its first line is not the header of focus figures";
   }
   int number = 1;
-  const std::size_t sets = experiment.parameterSets.size();
-  for (std::size_t i = static_cast<std::size_t>(shard.number - 1); i < sets;
-       i += static_cast<std::size_t>(shard.count)) {
+  for (std::size_t i = static_cast<std::size_t>(shard.number - 1);
+       i < sweep.size(); i += static_cast<std::size_t>(shard.count)) {
     ++number;
     if (!std::getline(stream, line)) {
       return name + ": the line of set " + std::to_string(i) + " is missing";
     }
-    const FocusCsvEntry entry =
-        readFocusCsvLine(line, std::to_string(i), experiment.parameterSets[i]);
+    const FocusCsvEntry entry = readFocusCsvLine(
+        line, std::to_string(i), sweep.frameNumber(i), sweep.set(i));
     if (!entry.problem.empty()) {
       return name + ": line " + std::to_string(number) + ": " + entry.problem;
     }
@@ -231,15 +302,45 @@ std::string readShardFocus(const std::string& directory, const Shard& shard,
 
 /// focus.csv of the whole sweep from the checked figures.
 std::string mergedFocusCsv(
-    const Experiment& experiment,
+    const Sweep& sweep,
     const std::vector<std::optional<FocusFigures>>& figures) {
-  std::string csv = std::string(kFocusCsvHeader) + "\n";
+  std::string csv = focusCsvHeader(!sweep.frames.empty()) + "\n";
   for (std::size_t i = 0; i < figures.size(); ++i) {
-    csv += focusCsvLine(std::to_string(i), experiment.parameterSets[i],
+    csv += focusCsvLine(std::to_string(i), sweep.frameNumber(i), sweep.set(i),
                         figures[i]) +
            "\n";
   }
   return csv;
+}
+
+/// The console lines naming the sharpest set: of the sweep, or of every
+/// frame of a series. The shards ran apart, so none was refined.
+std::string sharpestLines(
+    const Sweep& sweep,
+    const std::vector<std::optional<FocusFigures>>& figures) {
+  const FocusOptions& focus = sweep.experiment.focus;
+  const std::string refine =
+      focus.refine ? "; not refined: the shards each saw only their own sets"
+                   : "";
+  std::string lines;
+  const std::size_t sets = sweep.sets();
+  for (std::size_t start = 0; start < figures.size(); start += sets) {
+    const std::vector<std::optional<FocusFigures>> frame(
+        figures.begin() + static_cast<std::ptrdiff_t>(start),
+        figures.begin() + static_cast<std::ptrdiff_t>(start + sets));
+    const std::string where =
+        sweep.frames.empty()
+            ? ""
+            : std::string(" in frame ")
+                  .append(std::to_string(*sweep.frameNumber(start)));
+    const std::optional<std::size_t> best = sharpestSet(focus.metric, frame);
+    if (!lines.empty()) lines += '\n';
+    lines += best ? sharpestLine(where, start + *best, sweep.set(start + *best),
+                                 focus.metric) +
+                        refine
+                  : noSharpestLine(where, focus.metric);
+  }
+  return lines;
 }
 
 }  // namespace
@@ -263,20 +364,24 @@ std::vector<std::string> mergeShardResults(const std::string& directory,
       !problem.empty()) {
     return {first.name + ": " + problem};
   }
-  Experiment experiment;
+  Sweep sweep;
   if (std::string problem =
-          loadArchivedExperiment(directory, first, experiment);
+          loadArchivedExperiment(directory, first, sweep.experiment);
       !problem.empty()) {
     return {problem};
   }
-  const std::size_t sets = experiment.parameterSets.size();
-  if (static_cast<std::size_t>(count) > sets) {
+  if (std::string problem = loadArchivedFrames(directory, sweep);
+      !problem.empty()) {
+    return {problem};
+  }
+  const std::size_t size = sweep.size();
+  if (static_cast<std::size_t>(count) > size) {
     return {first.name + ": a split into " + std::to_string(count) +
-            " shards of a sweep of " + std::to_string(sets) + " sets"};
+            " shards of a sweep of " + std::to_string(size) + " sets"};
   }
 
   std::vector<std::string> problems;
-  std::vector<std::optional<FocusFigures>> figures(sets);
+  std::vector<std::optional<FocusFigures>> figures(size);
   double fullTime = 0.0;
   double stepTimes = 0.0;
   for (int number = 1; number <= count; ++number) {
@@ -299,7 +404,7 @@ std::vector<std::string> mergeShardResults(const std::string& directory,
                 " ran on other inputs (holograms or pictures) "
                 "than " +
                 first.name;
-    } else if (std::string mismatch = shardSetsProblem(file, experiment);
+    } else if (std::string mismatch = shardSetsProblem(file, sweep);
                !mismatch.empty()) {
       problem = file.name + ": " + mismatch;
     }
@@ -307,41 +412,34 @@ std::vector<std::string> mergeShardResults(const std::string& directory,
       problems.push_back(problem);
       continue;
     }
-    if (experiment.focus.enabled) {
-      problem = readShardFocus(directory, file.shard, experiment, figures);
+    if (sweep.experiment.focus.enabled) {
+      problem = readShardFocus(directory, file.shard, sweep, figures);
       if (!problem.empty()) problems.push_back(problem);
     }
     fullTime += file.fullTime;
-    std::size_t held = 0;
-    for (std::size_t i = 0; i < sets; ++i) held += file.shard.holds(i) ? 1 : 0;
-    stepTimes += file.averageTime * static_cast<double>(held);
+    stepTimes +=
+        file.averageTime * static_cast<double>(heldBy(file.shard, size));
   }
   if (!problems.empty()) return problems;
 
   // Every check passed: the records, focus.csv first, since results.xml
   // marks the sweep finished.
-  if (experiment.focus.enabled) {
+  if (sweep.experiment.focus.enabled) {
     const std::string problem =
         writeWholeFile((fs::path(directory) / "focus.csv").string(),
-                       mergedFocusCsv(experiment, figures));
+                       mergedFocusCsv(sweep, figures));
     if (!problem.empty()) return {"Can't write focus.csv: " + problem};
-    const std::optional<std::size_t> best =
-        sharpestSet(experiment.focus.metric, figures);
-    summary.sharpest =
-        best ? sharpestLine("", *best, experiment.parameterSets[*best],
-                            experiment.focus.metric)
-             : noSharpestLine("", experiment.focus.metric);
+    summary.sharpest = sharpestLines(sweep, figures);
   }
   pugi::xml_document merged;
-  pugi::xml_node results = appendResults(merged, sets, fullTime,
-                                         stepTimes / static_cast<double>(sets));
-  for (std::size_t i = 0; i < sets; ++i) {
-    appendSet(results, i, experiment.parameterSets[i]);
-  }
+  pugi::xml_node results = appendResults(merged, size, fullTime,
+                                         stepTimes / static_cast<double>(size));
+  appendSets(results, sweep.experiment, sweep.frames,
+             [](std::size_t) { return true; });
   const std::string problem =
       saveDocument(merged, (fs::path(directory) / "results.xml").string());
   if (!problem.empty()) return {"Can't write results.xml: " + problem};
   summary.shards = count;
-  summary.sets = sets;
+  summary.sets = size;
   return {};
 }

@@ -49,13 +49,20 @@ pugi::xml_node appendResults(pugi::xml_document& document, std::size_t count,
 }
 
 void appendSet(pugi::xml_node& results, std::size_t index,
-               const ParameterSet& set) {
+               const ParameterSet& set, const FrameRecord* frame) {
   pugi::xml_node parameters = results.append_child("Parameters");
   parameters.append_attribute("index").set_value(formatCount(index).c_str());
   appendValue(parameters, "WaveLength", set.wavelength);
   appendValue(parameters, "Angle", set.angle);
   appendValue(parameters, "ZDistance", set.zDistance);
   appendValue(parameters, "CcdPixelDistance", set.ccdPixelDistance);
+  if (frame == nullptr) return;
+  pugi::xml_node node = parameters.append_child("Frame");
+  node.append_attribute("value").set_value(
+      std::to_string(frame->number).c_str());
+  if (!frame->file.empty()) {
+    node.append_attribute("file").set_value(frame->file.c_str());
+  }
 }
 
 std::string saveDocument(const pugi::xml_document& document,
@@ -75,25 +82,26 @@ std::string Shard::text() const {
   return std::to_string(number) + "/" + std::to_string(count);
 }
 
-std::string Experiment::saveResults(const std::string& path, double fullTime,
-                                    double averageTime) const {
+std::string Experiment::saveResults(
+    const std::string& path, double fullTime, double averageTime,
+    const std::vector<FrameRecord>& frameRecords) const {
   pugi::xml_document document;
+  const std::size_t count =
+      parameterSets.size() * (frameRecords.empty() ? 1 : frameRecords.size());
   pugi::xml_node results =
-      appendResults(document, parameterSets.size(), fullTime, averageTime);
-  for (std::size_t i = 0; i < parameterSets.size(); ++i) {
-    appendSet(results, i, parameterSets[i]);
-  }
+      appendResults(document, count, fullTime, averageTime);
+  appendSets(results, *this, frameRecords, [](std::size_t) { return true; });
   return saveDocument(document, path);
 }
 
-std::string Experiment::saveShardResults(const std::string& path,
-                                         double fullTime, double averageTime,
-                                         const Shard& shard,
-                                         const ShardIdentity& identity) const {
+std::string Experiment::saveShardResults(
+    const std::string& path, double fullTime, double averageTime,
+    const Shard& shard, const ShardIdentity& identity,
+    const std::vector<FrameRecord>& frameRecords) const {
+  const std::size_t all =
+      parameterSets.size() * (frameRecords.empty() ? 1 : frameRecords.size());
   std::size_t count = 0;
-  for (std::size_t i = 0; i < parameterSets.size(); ++i) {
-    count += shard.holds(i) ? 1 : 0;
-  }
+  for (std::size_t i = 0; i < all; ++i) count += shard.holds(i) ? 1 : 0;
   pugi::xml_document document;
   pugi::xml_node results =
       appendResults(document, count, fullTime, averageTime);
@@ -103,8 +111,7 @@ std::string Experiment::saveShardResults(const std::string& path,
   results.append_attribute("inputs").set_value(identity.inputsDigest.c_str());
   results.append_attribute("experimentFile")
       .set_value(identity.experimentFile.c_str());
-  for (std::size_t i = 0; i < parameterSets.size(); ++i) {
-    if (shard.holds(i)) appendSet(results, i, parameterSets[i]);
-  }
+  appendSets(results, *this, frameRecords,
+             [&](std::size_t i) { return shard.holds(i); });
   return saveDocument(document, path);
 }

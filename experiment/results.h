@@ -27,6 +27,14 @@ struct Shard {
   std::string text() const;
 };
 
+/// The frame of a series that an index belongs to, for results.xml: its
+/// number in the series, from 1, and for numbered files the file's name
+/// (empty for the pages of one file).
+struct FrameRecord {
+  int number = 0;
+  std::string file;
+};
+
 /// What every shard file of a sweep carries so that the merge can tell the
 /// shards of one sweep from others and find the sweep again: the SHA-256 of
 /// the experiment file, of all inputs together (the experiment file, the

@@ -9,6 +9,7 @@
 
 #include "experiment.h"
 #include "field.h"
+#include "prepare.h"
 
 // Hologram pictures in, result pictures out. A failed load writes its
 // message to the given stream as one line, followed for an unreadable
@@ -39,6 +40,11 @@ using FitsInMemory = std::function<bool(int n)>;
 /// 256 window placed Right lies on columns 56 .. 255 and every row.
 struct PictureExtent {
   int row = 0, column = 0, rows = 0, columns = 0;
+  /// The picture's own width and height, in pixels.
+  int pictureWidth = 0, pictureHeight = 0;
+
+  /// The rectangle as the numerics take it.
+  numerics::Extent field() const { return {row, column, rows, columns}; }
 };
 
 /// Reads the picture file at path whole; false, with the failure written to

@@ -190,7 +190,11 @@ bool loadWindow(FIBITMAP* picture, int preferredSize, ClipType clipType,
     if (clipType == ClipType::Right) x0 = width - size;
   }
   if (!readSamples(picture, samples, size, x0, y0, stream, fits)) return false;
-  if (extent != nullptr) *extent = extentOf(width, height, size, x0, y0);
+  if (extent != nullptr) {
+    *extent = extentOf(width, height, size, x0, y0);
+    extent->pictureWidth = width;
+    extent->pictureHeight = height;
+  }
   return true;
 }
 
