@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <iostream>
 #include <limits>
+#include <mutex>
 #include <sstream>
 
+#include "images.h"
 #include "names.h"
 
 namespace {
@@ -66,10 +68,12 @@ void ExperimentListener::onStep(std::uint32_t stepNumber, std::uint32_t count,
 }
 
 void ExperimentListener::onError(const std::string& message) {
+  const std::lock_guard<std::recursive_mutex> lock(standardErrorLock());
   std::cerr << "Error: " << message << std::endl;
 }
 
 void ExperimentListener::onErrorReason(const std::string& reason) {
+  const std::lock_guard<std::recursive_mutex> lock(standardErrorLock());
   std::cerr << "Error: " << reason << std::endl;
 }
 
@@ -82,5 +86,6 @@ void ExperimentListener::onNote(const std::string& text) {
 }
 
 void ExperimentListener::onWarning(const std::string& text) {
+  const std::lock_guard<std::recursive_mutex> lock(standardErrorLock());
   std::cerr << "Warning: " << text << std::endl;
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -67,6 +68,12 @@ bool loadClippedImage(const PictureFile& file, numerics::RealField& samples,
                       int n, ClipType clipType, std::ostream& stream,
                       const FitsInMemory& fits = {},
                       PictureExtent* extent = nullptr);
+
+/// The central n x n pixels of the picture at path, zeros where it is
+/// smaller, whatever its size (one pixel wide or high included): an object
+/// to simulate, not a hologram.
+bool loadObjectPicture(const std::string& path, numerics::RealField& samples,
+                       int n, std::ostream& stream);
 
 /// loadSquareImage of the file at path.
 bool loadSquareImage(const std::string& path, numerics::RealField& samples,
@@ -147,6 +154,11 @@ class PageReader {
   bool littleEndian_ = true;
   std::vector<std::uint64_t> directories_;
 };
+
+/// The lock to hold while writing to standard error: decoding a picture
+/// points it at /dev/null for a moment, to silence the codecs, and a line
+/// written by another thread then would be lost.
+std::recursive_mutex& standardErrorLock();
 
 /// Writes values as a 24-bit grey PNG at name + ".png", values[0] its
 /// bottom line. Returns why it could not, empty when the file was written

@@ -33,7 +33,12 @@ void startLibraryMessages() {
 
 const std::string& lastLibraryMessage() { return libraryMessage(); }
 
-QuietStderr::QuietStderr() {
+std::recursive_mutex& standardErrorLock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+
+QuietStderr::QuietStderr() : lock_(standardErrorLock()) {
   std::fflush(stderr);
   const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (null < 0) return;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -28,8 +29,10 @@ const std::string& lastLibraryMessage();
 /// Points file descriptor 2 at /dev/null for its lifetime and puts the
 /// original back on every path. libtiff prints its warnings ("unknown tag"
 /// on ordinary camera TIFFs) straight to stderr through its own handlers,
-/// which FreeImage's message hook does not reach. The program is
-/// single-threaded, so nothing of ours is lost while it is silenced.
+/// which FreeImage's message hook does not reach. It holds
+/// standardErrorLock() meanwhile, so that a line another thread writes to
+/// stderr (the console's errors, while a series' next frame is decoded)
+/// waits instead of going to /dev/null.
 class QuietStderr {
  public:
   QuietStderr();
@@ -38,6 +41,7 @@ class QuietStderr {
   QuietStderr& operator=(const QuietStderr&) = delete;
 
  private:
+  std::unique_lock<std::recursive_mutex> lock_;
   int saved_ = -1;
 };
 

@@ -149,11 +149,6 @@ PictureExtent extentOf(int width, int height, int n, int x0, int y0) {
 
 bool readSamples(FIBITMAP* picture, RealField& samples, int n, int x0, int y0,
                  std::ostream& stream, const FitsInMemory& fits) {
-  const unsigned width = FreeImage_GetWidth(picture);
-  const unsigned height = FreeImage_GetHeight(picture);
-  if (width == 1 || height == 1) {
-    return fail(stream, "The image size couldn't be 1");
-  }
   if (!canSample(picture)) return fail(stream, "The image couldn't be loaded");
   if (n <= 0) return fail(stream, "The preferred size must be positive");
   if (fits && !fits(n)) {
@@ -175,6 +170,10 @@ bool loadWindow(FIBITMAP* picture, int preferredSize, ClipType clipType,
                 const FitsInMemory& fits, PictureExtent* extent) {
   const auto width = static_cast<int>(FreeImage_GetWidth(picture));
   const auto height = static_cast<int>(FreeImage_GetHeight(picture));
+  // A hologram one pixel wide or high holds no fringes to reconstruct.
+  if (width == 1 || height == 1) {
+    return fail(stream, "The image size couldn't be 1");
+  }
   int x0 = 0;
   int y0 = 0;
   if (preferredSize == 0) {
@@ -229,4 +228,16 @@ bool loadClippedImage(const std::string& path, RealField& samples, int n,
   PictureFile file;
   return readPictureFile(path, file, stream) &&
          loadClippedImage(file, samples, n, clipType, stream, {}, extent);
+}
+
+bool loadObjectPicture(const std::string& path, RealField& samples, int n,
+                       std::ostream& stream) {
+  PictureFile file;
+  if (!readPictureFile(path, file, stream)) return false;
+  const Picture picture = openPicture(file, stream);
+  if (!picture) return false;
+  const auto width = static_cast<int>(FreeImage_GetWidth(picture.get()));
+  const auto height = static_cast<int>(FreeImage_GetHeight(picture.get()));
+  return readSamples(picture.get(), samples, n, (width - n) / 2,
+                     (height - n) / 2, stream);
 }

@@ -11,8 +11,8 @@
 
 /// Samples the n x n window of picture whose bottom-left corner is the pixel
 /// (x0, y0); positions outside the picture give 0.0. samples is replaced
-/// only on success. Fails, with one line in stream, for a picture of width
-/// or height 1, a pixel kind it cannot sample, an edge length that is not
-/// positive, or a field that does not fit into memory.
+/// only on success. Fails, with one line in stream, for a pixel kind it
+/// cannot sample, an edge length that is not positive, or a field that does
+/// not fit into memory.
 bool readSamples(FIBITMAP* picture, numerics::RealField& samples, int n, int x0,
                  int y0, std::ostream& stream, const FitsInMemory& fits = {});

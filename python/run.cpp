@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "bindings.h"
 #include "command_line.h"
 #include "experiment.h"
+#include "images.h"
 #include "listener.h"
 
 namespace holopy {
@@ -48,7 +50,12 @@ class PythonListener : public Vantor::IExperimentListener {
     });
   }
   void onWarning(const std::string& text) override {
-    callPython([&] { warn(text); });
+    callPython([&] {
+      // Python writes the warning to stderr, which a frame being decoded
+      // may have pointed at /dev/null for a moment.
+      const std::lock_guard<std::recursive_mutex> lock(standardErrorLock());
+      warn(text);
+    });
   }
   void onNote(const std::string& text) override {
     callPython([&] {

@@ -398,7 +398,7 @@ std::optional<std::string> loadPicture(const std::string& path,
                                        const std::string& what, int n,
                                        RealField& samples) {
   std::stringstream reason;
-  if (!loadClippedImage(path, samples, n, ClipType::Center, reason)) {
+  if (!loadObjectPicture(path, samples, n, reason)) {
     // The loader's first line is its reason; what follows is the image
     // library's own detail, which stays off the console.
     std::string text;

@@ -6,11 +6,14 @@
 
 #include <functional>
 #include <map>
+#include <numbers>
 #include <random>
 #include <regex>
 
 #include "images.h"
+#include "stack_writer.h"
 #include "support.h"
+#include "tiff_writer.h"
 
 namespace {
 
@@ -493,6 +496,174 @@ TEST(SlowProgram, MemoryLimitsGiveFewerThreadsNotLostSets) {
     return;
   }
   GTEST_SKIP() << "no memory cgroup could be made here";
+}
+
+/// The samples of every page of a picture file, as the run reads them.
+std::vector<std::vector<double>> pages(const fs::path& path) {
+  PageReader reader;
+  std::ostringstream why;
+  std::vector<std::vector<double>> values;
+  if (!reader.open(path.string(), why)) return values;
+  for (int page = 0; page < reader.pageCount(); ++page) {
+    PictureFrame frame;
+    if (!reader.read(page, 0, ClipType::Center, frame, why)) break;
+    std::vector<double>& samples = values.emplace_back();
+    for (int r = 0; r < frame.size; ++r) {
+      samples.insert(samples.end(), frame.samples[r],
+                     frame.samples[r] + frame.size);
+    }
+  }
+  return values;
+}
+
+// A series gives, frame by frame, what each frame gives alone, whether its
+// frames are the pages of one TIFF or numbered files, with any selection
+// of them; its stacks hold the per-set TIFFs' values page by page; a frame
+// that cannot be read fails its sets only.
+TEST(Program, SeriesGiveWhatEachFrameGivesAlone) {
+  const ScratchDir dir;
+  std::vector<numerics::RealField> frames;
+  for (unsigned seed = 1; seed <= 3; ++seed) {
+    const std::string name = "f_" + std::to_string(seed * seed) + ".tif";
+    std::mt19937 random(seed);
+    numerics::RealField& frame = frames.emplace_back(32);
+    for (int r = 0; r < 32; ++r) {
+      for (int c = 0; c < 32; ++c) {
+        frame[r][c] = static_cast<double>(random() % 256) / 255.0;
+      }
+    }
+    ASSERT_EQ(saveFloatTiff(dir.path(name), frame.rows(), 32, {}), "");
+  }
+  StackWriter pagesOfOneFile;
+  ASSERT_EQ(pagesOfOneFile.open(dir.dir.string(), "series", {32, 1, 3}, {}),
+            "");
+  for (const numerics::RealField& frame : frames) {
+    ASSERT_EQ(pagesOfOneFile.append(frame.rows(), {}), "");
+  }
+  ASSERT_EQ(pagesOfOneFile.close(), "");
+  ExperimentText experiment;
+  experiment.method = "Convolution";
+  experiment.zDistance = R"(<Range minVal="0.01" maxVal="0.02" step="0.01"/>)";
+  experiment.extra = R"(<Data phase="true"/>)";
+  for (const char* frame : {"f_1", "f_4", "f_9"}) {
+    ExperimentText alone = experiment;
+    alone.hologram = std::string(frame) + ".tif";
+    dir.write(std::string(frame) + ".xml", alone.xml());
+    ASSERT_EQ(
+        holorecon(dir, std::string("--output ") + frame + " " + frame + ".xml")
+            .status,
+        0);
+  }
+  const auto series = [&](const std::string& name, const std::string& value,
+                          const std::string& selection,
+                          const std::string& extra,
+                          const std::string& options) {
+    ExperimentText text = experiment;
+    if (!extra.empty()) text.extra = extra;
+    dir.write(name + ".xml",
+              replaced(text.xml(), "value=\"holo.png\"",
+                       "value=\"" + value + "\" frames=\"" + selection + "\""));
+    return holorecon(dir, options + " --output " + name + " " + name + ".xml");
+  };
+  ASSERT_EQ(series("pages", "series.tif", "all", "", "").status, 0);
+  ASSERT_EQ(series("files", "f_*.tif", "3,1-2/2", "", "--threads 1").status, 0);
+  // Index i is set i mod 2 of frame i / 2.
+  const struct {
+    const char* run;
+    const char* picture;
+    const char* alone;
+  } same[] = {{"pages", "result_00.png", "f_1/result_00.png"},
+              {"pages", "result_03_phase.tif", "f_4/result_01_phase.tif"},
+              {"pages", "result_05.png", "f_9/result_01.png"},
+              {"files", "result_00.png", "f_9/result_00.png"},
+              {"files", "result_03.png", "f_1/result_01.png"}};
+  for (const auto& [name, picture, alone] : same) {
+    EXPECT_EQ(pages(dir.path(name) / fs::path(picture)), pages(dir.path(alone)))
+        << name << "/" << picture;
+  }
+  const std::string results = readFile(dir.path("files/results.xml"));
+  EXPECT_NE(results.find("<Frame value=\"3\" file=\"f_9.tif\" />"),
+            std::string::npos);
+  EXPECT_NE(results.find("hologramsCount=\"4\""), std::string::npos);
+  // Stacks hold the per-set TIFFs' values, the same on any thread count.
+  for (const char* threads : {"1", "2"}) {
+    ASSERT_EQ(series(std::string("stack") + threads, "series.tif", "all",
+                     R"(<Data phase="true" stack="true"/>)",
+                     std::string("--threads ") + threads)
+                  .status,
+              0);
+  }
+  const std::vector<std::vector<double>> stack =
+      pages(dir.path("stack1/phase.tif"));
+  ASSERT_EQ(stack.size(), 6u);
+  for (std::size_t i = 0; i < stack.size(); ++i) {
+    EXPECT_EQ(stack[i], pages(dir.path("pages/result_0" + std::to_string(i) +
+                                       "_phase.tif"))
+                            .at(0));
+  }
+  EXPECT_EQ(readFile(dir.path("stack1/phase.tif")),
+            readFile(dir.path("stack2/phase.tif")));
+  // A frame that cannot be read fails its own sets, and its pages are NaN.
+  dir.write("f_4.tif", "not a picture");
+  const RunOutcome broken = series("broken", "f_*.tif", "all",
+                                   R"(<Data phase="true" stack="true"/>)", "");
+  EXPECT_EQ(broken.status, 1);
+  EXPECT_NE(broken.err.find("Error: Set 2: frame 2 (f_4.tif): The image "
+                            "couldn't be loaded"),
+            std::string::npos)
+      << broken.err << "|" << broken.out;
+  EXPECT_TRUE(fs::exists(dir.path("broken/result_05.png")));
+  const std::vector<std::vector<double>> holes =
+      pages(dir.path("broken/phase.tif"));
+  ASSERT_EQ(holes.size(), 6u);
+  EXPECT_TRUE(std::isnan(holes[2][0]) && !std::isnan(holes[4][0]));
+}
+
+// Recorded off-axis holograms of a cell and of the empty field: the phase
+// relative to the empty frame's field, its tilt removed, shows the cell on
+// a background at 0 rad; the optical path is that phase in lengths.
+TEST(Program, RecordedCellStandsOnAFlatBackground) {
+  const fs::path data = HOLORECON_SOURCE_DIR "/../shared/data/qpretrieve";
+  if (!fs::exists(data)) GTEST_SKIP() << "no recorded holograms at " << data;
+  const ScratchDir dir;
+  ExperimentText experiment;
+  experiment.method = "AngularSpectrum";
+  experiment.hologram = (data / "hologram_cell_data.png").string();
+  experiment.preferredSize = "200";
+  experiment.wavelength = R"(<Single value="5.5e-07"/>)";
+  experiment.zDistance = R"(<Single value="0"/>)";
+  experiment.pitch = R"(<Single value="1e-06"/>)";
+  experiment.extra =
+      R"(<Filter type="Sideband" center="true"/><Compensation/>)"
+      R"(<Data opticalPath="true"/><Background mode="Field" value=")" +
+      (data / "hologram_cell_bg.png").string() + "\"/>";
+  dir.write("exp.xml",
+            replaced(experiment.xml(), "value=\"0.02\"", "value=\"0\""));
+  const RunOutcome outcome = holorecon(dir, "--output run exp.xml");
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Compensation: the surface fitted to set 0 "
+                             "rests on "),
+            std::string::npos);
+  const std::vector<double> path =
+      pages(dir.path("run/result_00_opticalPath.tif")).at(0);
+  ASSERT_EQ(path.size(), 200u * 200u);
+  // In radians again (the reader gives 255 times the float values).
+  const double toRadians = 2.0 * std::numbers::pi / 5.5e-7 / 255.0;
+  std::vector<double> corners;
+  double highest = 0.0;
+  for (int r = 0; r < 200; ++r) {
+    for (int c = 0; c < 200; ++c) {
+      const double phase = path[std::size_t(r * 200 + c)] * toRadians;
+      highest = std::max(highest, phase);
+      if ((r < 30 || r >= 170) && (c < 30 || c >= 170)) {
+        corners.push_back(phase);
+      }
+    }
+  }
+  std::nth_element(corners.begin(), corners.begin() + corners.size() / 2,
+                   corners.end());
+  EXPECT_LT(std::abs(corners[corners.size() / 2]), 0.1);
+  EXPECT_GT(highest, 3.5);
 }
 
 // What the optional elements add leaves every picture as it was: float
