@@ -170,10 +170,6 @@ bool loadWindow(FIBITMAP* picture, int preferredSize, ClipType clipType,
                 const FitsInMemory& fits, PictureExtent* extent) {
   const auto width = static_cast<int>(FreeImage_GetWidth(picture));
   const auto height = static_cast<int>(FreeImage_GetHeight(picture));
-  // A hologram one pixel wide or high holds no fringes to reconstruct.
-  if (width == 1 || height == 1) {
-    return fail(stream, "The image size couldn't be 1");
-  }
   int x0 = 0;
   int y0 = 0;
   if (preferredSize == 0) {
@@ -187,6 +183,10 @@ bool loadWindow(FIBITMAP* picture, int preferredSize, ClipType clipType,
     x0 = (width - size) / 2;
     if (clipType == ClipType::Left) x0 = 0;
     if (clipType == ClipType::Right) x0 = width - size;
+  }
+  // A hologram one pixel wide or high holds no fringes to reconstruct.
+  if (width == 1 || height == 1) {
+    return fail(stream, "The image size couldn't be 1");
   }
   if (!readSamples(picture, samples, size, x0, y0, stream, fits)) return false;
   if (extent != nullptr) {
