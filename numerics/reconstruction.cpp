@@ -788,6 +788,9 @@ void reconstructDhiFromSpectra(Method method, const HologramSpectrum& spectrum1,
                                const DhiOutputs& outputs) {
   checkSpectrumUse(method, spectrum1, optics);
   checkSpectrumUse(method, spectrum2, optics);
+  if (spectrum1.size() != spectrum2.size()) {
+    throw std::invalid_argument("The holograms' spectra differ in size");
+  }
   const HologramSpectrum* spectra[] = {&spectrum1, &spectrum2};
   runDhiFromSpectra(method, spectrum1.size(), optics, outputs,
                     [&](int k) { return spectra[k]->spectrum.rows(); });

@@ -141,7 +141,8 @@ void reconstructFromSpectrum(Method method, const HologramSpectrum& spectrum,
                              const ReconstructionOutputs& outputs);
 
 /// reconstructDhi of the two holograms whose spectra are given, to the last
-/// bit, under the conditions of reconstructFromSpectrum.
+/// bit, under the conditions of reconstructFromSpectrum; the spectra must
+/// have one size.
 void reconstructDhiFromSpectra(Method method, const HologramSpectrum& spectrum1,
                                const HologramSpectrum& spectrum2,
                                const Optics& optics, const DhiOutputs& outputs);
