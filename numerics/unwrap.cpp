@@ -423,9 +423,9 @@ double valueOfRank(double* begin, double* end, std::size_t m) {
     if (bucket(*v) == chosen) candidates.push_back(*v);
   }
   const std::size_t rank = m - below;
-  std::nth_element(candidates.begin(), candidates.begin() + rank,
-                   candidates.end());
-  return candidates[rank];
+  const auto at = candidates.begin() + static_cast<std::ptrdiff_t>(rank);
+  std::nth_element(candidates.begin(), at, candidates.end());
+  return *at;
 }
 
 // Calls visit(i, value) for every finite sample i = r * n + c.

@@ -118,7 +118,7 @@ TEST(Unwrap, GivesThePlainTranscriptionsBits) {
                         : n == 300 ? kPi + (c - 149.5) * 0.02
                                    : t - 2 * kPi * std::floor(t / (2 * kPi));
         if (n == 40 && c == 17) wrapped[r][c] = std::nan("");
-        if (n == 40 && (r * 7 + c) % 13 == 0) wrapped[r][c] = INFINITY;
+        if (n == 40 && (r * 7 + c) % 13 == 0) wrapped[r][c] = HUGE_VAL;
         if (n == 33 && std::hypot(x - 4, y) < 5) wrapped[r][c] = std::nan("");
       }
     }
