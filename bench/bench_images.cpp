@@ -1,12 +1,14 @@
 // Loading hologram pictures at 512, 1024 and 2048: the program's scanline
 // access against one library call per pixel. Writing result pictures at
-// 1024: the program's PNG encoding against libpng's other filters and zlib
-// levels and against FreeImage's writer, in the same run.
+// 1024: the program's PNG encoding against its other filters and deflate
+// levels, against libpng at zlib level 1 (the program's writer before
+// libdeflate) and against FreeImage's writer, in the same run.
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -17,6 +19,7 @@
 #include "images.h"
 #include "picture_baselines.h"
 #include "pixel_reader.h"
+#include "png_writer.h"
 #include "reconstruction.h"
 #include "simulation.h"
 
@@ -95,9 +98,10 @@ BENCHMARK_CAPTURE(load, rgb24_scanline, false, false)->Apply(sizes);
 BENCHMARK_CAPTURE(load, rgb24_per_pixel, false, true)->Apply(sizes);
 /// The result pictures written: a reconstruction of a simulated recording,
 /// mostly dark around the bright object, its twin and the undiffracted
-/// light, as most result pictures are; and fully developed speckle spread
-/// over the whole grey range, which hardly compresses.
-enum class Scene { Reconstruction, Speckle };
+/// light, as most result pictures are; fully developed speckle spread over
+/// the whole grey range, which hardly compresses; and a set of the sweep
+/// bench/speed3 times, the angular spectrum of a noisy recording.
+enum class Scene { Reconstruction, Speckle, Sweep };
 
 constexpr int kPictureEdge = 1024;
 
@@ -137,8 +141,27 @@ ResultPicture speckle() {
   return {std::move(field), OutputOptions{false, 80.0}};
 }
 
+// holosim --size 1024 --wavelength 6.328e-7 --pitch 6.8e-6 --distance 0.2
+// --angle 0.01 --noise 13, reconstructed at its distance.
+ResultPicture sweep() {
+  SimulationOptions simulation;
+  simulation.recording = {kPictureEdge, 6.328e-7, 6.8e-6, 0.2, 0.01};
+  simulation.noise = 13.0;
+  const RealField object = barsPattern(kPictureEdge);
+  const RealField hologram = simulate(object.rows(), simulation).first;
+  const Recording& r = simulation.recording;
+  RealField intensity(kPictureEdge);
+  ReconstructionOutputs outputs;
+  outputs.intensity = intensity.rows();
+  reconstruct(Method::angularSpectrum,
+              prepareHologram(hologram.rows(), kPictureEdge),
+              {r.wavelength, r.angle, r.distance, r.pitch}, outputs);
+  return {std::move(intensity), OutputOptions{true, 1.0}};
+}
+
 const ResultPicture& picture(Scene scene) {
-  static const ResultPicture pictures[] = {reconstruction(), speckle()};
+  static const ResultPicture pictures[] = {reconstruction(), speckle(),
+                                           sweep()};
   return pictures[static_cast<int>(scene)];
 }
 
@@ -147,9 +170,9 @@ void reportSize(benchmark::State& state, const std::string& path) {
       static_cast<double>(std::filesystem::file_size(path)) / 1024.0;
 }
 
-void libpng(benchmark::State& state, Scene scene, PngEncoding encoding) {
+void program(benchmark::State& state, Scene scene, PngEncoding encoding) {
   const ResultPicture& p = picture(scene);
-  const std::string name = scratch() + "/result_libpng";
+  const std::string name = scratch() + "/result_program";
   for (auto _ : state) {
     if (!saveImage(name, p.values.rows(), kPictureEdge, p.options, encoding)
              .empty()) {
@@ -158,6 +181,45 @@ void libpng(benchmark::State& state, Scene scene, PngEncoding encoding) {
     }
   }
   reportSize(state, name + ".png");
+}
+
+void libpng(benchmark::State& state, Scene scene) {
+  const ResultPicture& p = picture(scene);
+  const std::string path = scratch() + "/result_libpng.png";
+  for (auto _ : state) {
+    if (!baseline::saveLibpngPng(path, p.values.rows(), kPictureEdge, p.options,
+                                 1)) {
+      state.SkipWithError("save failed");
+      break;
+    }
+  }
+  reportSize(state, path);
+}
+
+// The encoding alone, of rows already mapped to grey: the program's and
+// libpng's at zlib level 1 (its encoding before libdeflate).
+void encodeOnly(benchmark::State& state, Scene scene, bool before) {
+  const ResultPicture& p = picture(scene);
+  const std::vector<std::uint8_t> rows =
+      baseline::greyRows(p.values.rows(), kPictureEdge, p.options);
+  const std::size_t line = 3 * kPictureEdge;
+  const PngRowSource fill = [&](int y, std::uint8_t* row) {
+    std::memcpy(row, rows.data() + line * static_cast<std::size_t>(y), line);
+  };
+  std::string png;
+  for (auto _ : state) {
+    const bool encoded =
+        before
+            ? baseline::encodeLibpng(kPictureEdge, kPictureEdge, 3, rows.data(),
+                                     1, png)
+            : encodePng(kPictureEdge, kPictureEdge, 3, fill, kFastestPng, png)
+                  .empty();
+    if (!encoded) {
+      state.SkipWithError("encoding failed");
+      break;
+    }
+  }
+  state.counters["kB"] = static_cast<double>(png.size()) / 1024.0;
 }
 
 void freeimage(benchmark::State& state, Scene scene, baseline::Pixels pixels,
@@ -181,25 +243,30 @@ void medians(benchmark::internal::Benchmark* b) {
 using Filters = PngEncoding::Filters;
 
 #define WRITERS(scene)                                                        \
-  BENCHMARK_CAPTURE(libpng, scene##_none_level1_program, Scene::scene,        \
+  BENCHMARK_CAPTURE(libpng, scene##_none_zlib1_before, Scene::scene)          \
+      ->Apply(medians);                                                       \
+  BENCHMARK_CAPTURE(program, scene##_none_level1_program, Scene::scene,       \
                     kFastestPng)                                              \
       ->Apply(medians);                                                       \
-  BENCHMARK_CAPTURE(libpng, scene##_none_level_default, Scene::scene,         \
+  BENCHMARK_CAPTURE(program, scene##_none_level2, Scene::scene,               \
+                    PngEncoding{Filters::None, 2})                            \
+      ->Apply(medians);                                                       \
+  BENCHMARK_CAPTURE(program, scene##_none_level_default, Scene::scene,        \
                     PngEncoding{Filters::None, -1})                           \
       ->Apply(medians);                                                       \
-  BENCHMARK_CAPTURE(libpng, scene##_sub_level1, Scene::scene,                 \
+  BENCHMARK_CAPTURE(program, scene##_sub_level1, Scene::scene,                \
                     PngEncoding{Filters::Sub, 1})                             \
       ->Apply(medians);                                                       \
-  BENCHMARK_CAPTURE(libpng, scene##_up_level1, Scene::scene,                  \
+  BENCHMARK_CAPTURE(program, scene##_up_level1, Scene::scene,                 \
                     PngEncoding{Filters::Up, 1})                              \
       ->Apply(medians);                                                       \
-  BENCHMARK_CAPTURE(libpng, scene##_paeth_level1, Scene::scene,               \
+  BENCHMARK_CAPTURE(program, scene##_paeth_level1, Scene::scene,              \
                     PngEncoding{Filters::Paeth, 1})                           \
       ->Apply(medians);                                                       \
-  BENCHMARK_CAPTURE(libpng, scene##_all_level1, Scene::scene,                 \
+  BENCHMARK_CAPTURE(program, scene##_all_level1, Scene::scene,                \
                     PngEncoding{Filters::All, 1})                             \
       ->Apply(medians);                                                       \
-  BENCHMARK_CAPTURE(libpng, scene##_all_level_default, Scene::scene,          \
+  BENCHMARK_CAPTURE(program, scene##_all_level_default, Scene::scene,         \
                     PngEncoding{Filters::All, -1})                            \
       ->Apply(medians);                                                       \
   BENCHMARK_CAPTURE(freeimage, scene##_scanline_fastest_before, Scene::scene, \
@@ -211,6 +278,18 @@ using Filters = PngEncoding::Filters;
 
 WRITERS(Reconstruction);
 WRITERS(Speckle);
+WRITERS(Sweep);
+
+#define ENCODINGS(scene)                                                   \
+  BENCHMARK_CAPTURE(encodeOnly, scene##_libpng_zlib1_before, Scene::scene, \
+                    true)                                                  \
+      ->Apply(medians);                                                    \
+  BENCHMARK_CAPTURE(encodeOnly, scene##_program, Scene::scene, false)      \
+      ->Apply(medians)
+
+ENCODINGS(Reconstruction);
+ENCODINGS(Speckle);
+ENCODINGS(Sweep);
 
 }  // namespace
 

@@ -10,8 +10,10 @@
 // baseline on the same sizes.
 //
 // The three methods from a prepared hologram (prepared once, as a run does)
-// at 1024, and the sideband filter's one-time cost there; Fresnel and
-// Convolution taking the hologram itself are the baselines.
+// at 1024, Convolution and the angular spectrum also from the hologram's
+// spectrum (made once, as for a z sweep), and the sideband filter's
+// one-time cost there; Fresnel and Convolution taking the hologram itself
+// are the baselines.
 #include <benchmark/benchmark.h>
 
 #include <random>
@@ -130,6 +132,21 @@ void Prepared(benchmark::State& state) {
   }
 }
 
+template <Method method>
+void FromSpectrum(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const numerics::Optics optics{kWavelength, kAngle, kDistance, kPitch};
+  const numerics::HologramSpectrum spectrum = numerics::transformHologram(
+      prepareHologram(randomHologram(n).rows(), n), optics);
+  RealField intensity(n);
+  ReconstructionOutputs outputs;
+  outputs.intensity = intensity.rows();
+  for (auto _ : state) {
+    numerics::reconstructFromSpectrum(method, spectrum, optics, outputs);
+    benchmark::DoNotOptimize(intensity[0][0]);
+  }
+}
+
 void SidebandFilter(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const PreparedHologram hologram =
@@ -157,6 +174,12 @@ BENCHMARK(Prepared<Method::convolution>)
     ->Arg(1024)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(Prepared<Method::angularSpectrum>)
+    ->Arg(1024)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(FromSpectrum<Method::convolution>)
+    ->Arg(1024)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(FromSpectrum<Method::angularSpectrum>)
     ->Arg(1024)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(SidebandFilter)->Arg(1024)->Unit(benchmark::kMillisecond);

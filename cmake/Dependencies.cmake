@@ -29,7 +29,11 @@ if(NOT TARGET FreeImage::FreeImage)
     INTERFACE_INCLUDE_DIRECTORIES "${FREEIMAGE_INCLUDE_DIR}")
 endif()
 
-# libpng and libtiff: CMake's own find modules define the imported targets.
+# libdeflate: the PNG writer's compression (images only).
+pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+
+# libpng (the tests' and the benchmarks' second PNG reader and former
+# writer) and libtiff: CMake's own find modules define the imported targets.
 find_package(PNG REQUIRED)
 find_package(TIFF REQUIRED)
 

@@ -2,6 +2,7 @@
 
 #include <fftw3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <numbers>
 #include <stdexcept>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "failure.h"
@@ -150,6 +152,18 @@ class LinePass {
     return row_.data();
   }
 
+  // transformRow of a row that is zero outside the columns 0 to low - 1
+  // and n - high to n - 1, whose samples come from row: only those are
+  // copied into a line that stays zero elsewhere.
+  const Complex* transformBandRow(const Complex* row, int low, int high) {
+    if (bandLine_.empty()) bandLine_.resize(index(n_));
+    Complex* line = bandLine_.data();
+    std::memcpy(line, row, index(low) * sizeof(Complex));
+    std::memcpy(line + (n_ - high), row + (n_ - high),
+                index(high) * sizeof(Complex));
+    return transformRow(line);
+  }
+
   Complex scaled(Complex sample) const {
     return {sample.re * scale_, sample.im * scale_};
   }
@@ -161,17 +175,55 @@ class LinePass {
   std::vector<Complex> gathered_;
   std::vector<Complex> transformed_;
   std::vector<Complex> row_;
+  std::vector<Complex> bandLine_;  // zero outside the band's columns
   fftw_plan columnPlan_ = nullptr;
   fftw_plan rowPlan_ = nullptr;
   int rowAlignment_ = 0;
 };
+
+// Transforms the columns c0 to c0 + width - 1 into the field, gathered from
+// the source when it has one, else from the field; false when a result is
+// not finite. With mirrored set, each result also goes to column
+// n - 1 - c.
+bool transformColumns(LinePass& pass, Complex* const* field, bool mirrored,
+                      const ColumnSource& source, int c0, int width) {
+  const int n = pass.n();
+  const std::size_t spanBytes = index(width) * sizeof(Complex);
+  Complex segment[kColumnBlock];
+  for (int r = 0; r < n; ++r) {
+    if (source.load != nullptr) {
+      source.load(source.context, r, c0, width, segment);
+    } else {
+      if (r + kPrefetchRows < n) {
+        prefetchSpan(field[r + kPrefetchRows] + c0, spanBytes);
+      }
+      std::memcpy(segment, field[r] + c0, spanBytes);
+    }
+    for (int j = 0; j < width; ++j) pass.gathered(j)[r] = segment[j];
+  }
+  const bool finite = pass.transformColumns(width);
+  for (int r = 0; r < n; ++r) {
+    if (r + kPrefetchRows < n) {
+      prefetchSpan(field[r + kPrefetchRows] + c0, spanBytes);
+    }
+    Complex* row = field[r];
+    for (int j = 0; j < width; ++j) {
+      row[c0 + j] = pass.scaled(pass.transformed(j)[r]);
+    }
+    if (mirrored) {
+      for (int j = 0; j < width; ++j) row[n - 1 - c0 - j] = row[c0 + j];
+    }
+  }
+  return finite;
+}
 
 // Columns in blocks, then rows. The columns come from the source when it
 // has one, else from the field; the column results go into the field. The
 // finished rows go to the sink when it has one, else back into the field.
 // With mirrored set, columns c and n - 1 - c are equal on entry, so only the
 // first (n + 1) / 2 are transformed and each result is written to both
-// places.
+// places. Only the band's columns are transformed; a row that has columns
+// outside the band is transformed from a line holding zeros there.
 //
 // A non-finite value in the input spreads over the transform of its whole
 // column (FFTs only add and multiply by non-zero factors), so checking the
@@ -179,45 +231,27 @@ class LinePass {
 // check comes before the row pass, so the sink's outputs stay untouched on
 // failure.
 void transformField(LinePass& pass, Complex* const* field, bool mirrored,
-                    const ColumnSource& source, const RowSink& sink) {
+                    const ColumnSource& source, const RowSink& sink,
+                    const ColumnBand& band) {
   const int n = pass.n();
-  const int columns = mirrored ? (n + 1) / 2 : n;
-  Complex segment[kColumnBlock];
+  const int low = std::min(band.low, mirrored ? (n + 1) / 2 : n);
+  const int high = std::clamp(band.high, 0, n - low);
   bool finite = true;
-  for (int c0 = 0; c0 < columns; c0 += kColumnBlock) {
-    const int width =
-        c0 + kColumnBlock <= columns ? kColumnBlock : columns - c0;
-    const std::size_t spanBytes = index(width) * sizeof(Complex);
-    for (int r = 0; r < n; ++r) {
-      if (source.load != nullptr) {
-        source.load(source.context, r, c0, width, segment);
-      } else {
-        if (r + kPrefetchRows < n) {
-          prefetchSpan(field[r + kPrefetchRows] + c0, spanBytes);
-        }
-        std::memcpy(segment, field[r] + c0, spanBytes);
-      }
-      for (int j = 0; j < width; ++j) pass.gathered(j)[r] = segment[j];
-    }
-    finite = pass.transformColumns(width) && finite;
-    for (int r = 0; r < n; ++r) {
-      if (r + kPrefetchRows < n) {
-        prefetchSpan(field[r + kPrefetchRows] + c0, spanBytes);
-      }
-      Complex* row = field[r];
-      for (int j = 0; j < width; ++j) {
-        row[c0 + j] = pass.scaled(pass.transformed(j)[r]);
-      }
-      if (mirrored) {
-        for (int j = 0; j < width; ++j) row[n - 1 - c0 - j] = row[c0 + j];
-      }
+  for (const auto& [begin, end] : {std::pair{0, low}, {n - high, n}}) {
+    for (int c0 = begin; c0 < end; c0 += kColumnBlock) {
+      const int width = std::min(kColumnBlock, end - c0);
+      finite =
+          transformColumns(pass, field, mirrored, source, c0, width) && finite;
     }
   }
   if (!finite) {
     throw NonFiniteData(pass.forward() ? kForwardError : kInverseError);
   }
+  const bool whole = mirrored || low + high == n;
   for (int r = 0; r < n; ++r) {
-    const Complex* finished = pass.transformRow(field[r]);
+    const Complex* finished = whole
+                                  ? pass.transformRow(field[r])
+                                  : pass.transformBandRow(field[r], low, high);
     if (sink.store != nullptr) {
       sink.store(sink.context, r, finished);
     } else {
@@ -235,14 +269,15 @@ void fft2d(Complex* const* field, int n, bool forward) {
 void fft2dMirrored(Complex* const* field, int n) {
   if (n < 1) return;
   LinePass pass(n, true);
-  transformField(pass, field, true, {}, {});
+  transformField(pass, field, true, {}, {}, {});
 }
 
 void fft2dThrough(Complex* const* field, int n, bool forward,
-                  const ColumnSource& source, const RowSink& sink) {
+                  const ColumnSource& source, const RowSink& sink,
+                  const ColumnBand& band) {
   if (n < 1) return;
   LinePass pass(n, forward);
-  transformField(pass, field, false, source, sink);
+  transformField(pass, field, false, source, sink, band);
 }
 
 }  // namespace numerics

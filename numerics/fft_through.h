@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <limits>
 
 #include "field.h"
 
@@ -38,12 +39,30 @@ struct RowSink {
   void* context = nullptr;
 };
 
+/// The columns of a transform's input that may hold anything but zeros: 0
+/// to low - 1 and n - high to n - 1, the frequencies below a band limit when
+/// the input is a spectrum. Every other column is taken as zeros, so its
+/// transform is zeros too and neither is computed. The default is the whole
+/// field.
+struct ColumnBand {
+  int low = std::numeric_limits<int>::max();
+  int high = 0;
+};
+
 /// fft2d of the field that source supplies (of field itself when source has
 /// no load function). field receives the column pass; the finished rows go
 /// to sink (back into field when sink has no store function). Non-finite
 /// data, on entry or after the column pass, raises NonFiniteData before the
 /// sink has seen any row.
+///
+/// With a band, only its columns are loaded and transformed, and only those
+/// of field receive the column pass. Zeros that a transform of the whole
+/// field would have computed with a sign may then come out as +0; every
+/// other result is the same to the last bit (a zero term leaves a non-zero
+/// sum as it is), so only samples that are exactly zero can differ, in their
+/// sign.
 void fft2dThrough(Complex* const* field, int n, bool forward,
-                  const ColumnSource& source, const RowSink& sink);
+                  const ColumnSource& source, const RowSink& sink,
+                  const ColumnBand& band = {});
 
 }  // namespace numerics

@@ -1,10 +1,13 @@
 #include "reconstruction.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <limits>
 #include <numbers>
+#include <stdexcept>
 #include <type_traits>
 #include <vector>
 
@@ -22,8 +25,16 @@ namespace numerics {
 //   only, so one octant of each is computed and mirrored, and the impulse
 //   response's columns transformed only once per mirrored pair;
 // - the products before a transform are formed while its columns are
-//   gathered, and the centring shift, the image-plane factor and the outputs
-//   while its last rows are scattered, saving passes over the field;
+//   gathered, and the centring shift, the image-plane factor, the outputs
+//   and an interference phase while its last rows are scattered, saving
+//   passes over the field;
+// - the hologram's spectrum does not depend on z, so sets that share it
+//   (HologramSpectrum) transform it once, and both holograms of an
+//   interferometric set share one impulse response or transfer function;
+// - the angular spectrum's band limit leaves most of the spectrum zero at
+//   distances beyond samplingDistance: its inverse transforms only the
+//   columns the band holds, and the transfer function is computed there
+//   only;
 // - the working fields are kept per thread from one call to the next (see
 //   Scratch).
 
@@ -133,16 +144,29 @@ std::vector<Complex> physicalImagePlaneAxis(int n, double length, double m) {
   return axis;
 }
 
-// Writes one output row from the reconstructed samples u.
+// Where a reconstruction's outputs go. For the second hologram of an
+// interferometric pair, firstPhase holds the first one's phases, and the
+// phase output receives the interference phase as its rows are written.
+struct Destination {
+  ReconstructionOutputs outputs;
+  const double* const* firstPhase = nullptr;
+};
+
+// Writes one output row from the reconstructed samples u; the phase is the
+// interference phase with firstPhase when that is given.
 void writeRow(const Complex* u, int n, double* intensity, double* phase,
-              PhaseOutput kind) {
+              PhaseOutput kind, const double* firstPhase) {
   if (intensity != nullptr) {
     for (int c = 0; c < n; ++c) {
       intensity[c] = u[c].im * u[c].im + u[c].re * u[c].re;
     }
   }
   if (phase == nullptr) return;
-  if (kind == PhaseOutput::tangent) {
+  if (firstPhase != nullptr) {
+    for (int c = 0; c < n; ++c) {
+      phase[c] = interferencePhase(firstPhase[c], std::atan2(u[c].im, u[c].re));
+    }
+  } else if (kind == PhaseOutput::tangent) {
     for (int c = 0; c < n; ++c) phase[c] = u[c].im / u[c].re;
   } else {
     for (int c = 0; c < n; ++c) phase[c] = std::atan2(u[c].im, u[c].re);
@@ -160,6 +184,7 @@ struct OutputSink {
   int n;
   int shift;
   const ReconstructionOutputs& outputs;
+  const double* const* firstPhase;
   // Image-plane factor rowFactor[r] * columnFactor[c]; both empty for none.
   std::vector<Complex> rowFactor;
   std::vector<Complex> columnFactor;
@@ -168,8 +193,12 @@ struct OutputSink {
   std::vector<Complex> fieldColumnFactor;
   std::vector<Complex> u;  // one shifted output row
 
-  OutputSink(int edge, int rowShift, const ReconstructionOutputs& out)
-      : n(edge), shift(rowShift), outputs(out), u(index(edge)) {}
+  OutputSink(int edge, int rowShift, const Destination& destination)
+      : n(edge),
+        shift(rowShift),
+        outputs(destination.outputs),
+        firstPhase(destination.firstPhase),
+        u(index(edge)) {}
 
   static void store(void* context, int r, const Complex* row) {
     static_cast<OutputSink*>(context)->storeRow(r, row);
@@ -188,7 +217,8 @@ struct OutputSink {
       }
     }
     writeRow(centred, n, outputs.intensity ? outputs.intensity[out] : nullptr,
-             outputs.phase ? outputs.phase[out] : nullptr, outputs.phaseKind);
+             outputs.phase ? outputs.phase[out] : nullptr, outputs.phaseKind,
+             firstPhase ? firstPhase[out] : nullptr);
   }
 
   void writeField(int out, const Complex* centred) const {
@@ -234,9 +264,16 @@ struct FresnelInput {
 // edge thousands of times. Every call overwrites every sample it reads. A
 // new edge releases the old fields before allocating, so the peak is that
 // of the larger edge, never the sum.
+// The working fields of the reconstructions on this thread, kept from one
+// call to the next for the same edge: a fresh field costs more than the
+// transform (at 1024, faulting in and zeroing 24 MB took 16 ms against 8 ms
+// for the 2-D transform on this virtual machine), and a sweep calls with one
+// edge thousands of times. Every call overwrites every sample it reads. A
+// new edge releases the old fields before allocating, so the peak is that
+// of the larger edge, never the sum.
 struct Scratch {
   ComplexField work;
-  ComplexField kernel;  // Convolution only
+  ComplexField kernel;  // Convolution of a hologram or of a pair only
   RealField phase;      // interferometry only: the first hologram's phases
   std::vector<Complex> transfer;  // angular spectrum only
 
@@ -257,8 +294,8 @@ struct Scratch {
   }
 };
 
-void runFresnel(const Samples& samples, int n,
-                const ReconstructionOutputs& outputs, const Optics& optics) {
+void runFresnel(const Samples& samples, int n, const Destination& destination,
+                const Optics& optics) {
   ComplexField& work = Scratch::of(n).work;
   const std::vector<Complex> reference = referenceRows(samples, n, optics);
 
@@ -276,12 +313,12 @@ void runFresnel(const Samples& samples, int n,
   const double t0 = -(2.0 * kPi / optics.wavelength) * optics.zDistance;
   const double g = 1.0 / lz;
   const Complex constant = {std::sin(t0) * g, std::cos(t0) * g};
-  OutputSink output(n, n / 2, outputs);
+  OutputSink output(n, n / 2, destination);
   output.columnFactor = imagePlaneAxis(n, length, -kPi * lz);
   for (int r = 0; r < n; ++r) {
     output.rowFactor.push_back(times(constant, output.columnFactor[index(r)]));
   }
-  if (outputs.field != nullptr) {
+  if (destination.outputs.field != nullptr) {
     output.fieldColumnFactor = physicalImagePlaneAxis(n, length, -kPi * lz);
     for (int r = 0; r < n; ++r) {
       output.fieldRowFactor.push_back(
@@ -332,6 +369,12 @@ void fillKernel(Complex* const* kernel, int n, const Optics& optics) {
   }
 }
 
+// The impulse response's spectrum for the optics, in kernel.
+void transformKernel(Complex* const* kernel, int n, const Optics& optics) {
+  fillKernel(kernel, n, optics);
+  fft2dMirrored(kernel, n);
+}
+
 // Input of the first transform: reference wave times prepared sample.
 template <typename Sample>
 struct ConvolutionInput {
@@ -352,14 +395,14 @@ struct ConvolutionInput {
 };
 
 // Forward transform of the reference wave times the prepared samples into
-// work: the first step of Convolution and of the angular spectrum.
+// spectrum: the first step of Convolution and of the angular spectrum.
 void transformPrepared(const Samples& samples, int n, const Optics& optics,
-                       ComplexField& work) {
+                       Complex* const* spectrum) {
   const std::vector<Complex> reference = referenceRows(samples, n, optics);
   withRows(samples, [&](auto rows) {
     using Sample = std::remove_cvref_t<decltype(**rows)>;
     const ConvolutionInput<Sample> input{rows, reference};
-    fft2dThrough(work.rows(), n, true, {ConvolutionInput<Sample>::load, &input},
+    fft2dThrough(spectrum, n, true, {ConvolutionInput<Sample>::load, &input},
                  {});
   });
 }
@@ -384,59 +427,17 @@ struct SpectrumProduct {
   }
 };
 
-void runConvolution(const Samples& samples, int n,
-                    const ReconstructionOutputs& outputs,
-                    const Optics& optics) {
-  Scratch& scratch = Scratch::of(n);
-  ComplexField& work = scratch.work;
-  ComplexField& kernel = Scratch::ensure(scratch.kernel, n);
-  transformPrepared(samples, n, optics, work);
-
-  fillKernel(kernel.rows(), n, optics);
-  fft2dMirrored(kernel.rows(), n);
-
-  // The product is formed as the inverse gathers its columns; each column
-  // block is gathered before it is overwritten, so work can take the
-  // column results in place.
-  const SpectrumProduct product{work.rows(), kernel.rows(), n};
-  OutputSink output(n, n / 2, outputs);
+// The Convolution method's last step: the hologram's spectrum times the
+// impulse response's, transformed back into work and the outputs. The
+// product is formed as the inverse gathers its columns; each column block
+// is gathered before it is overwritten, so work may hold either spectrum.
+void convolve(const Complex* const* spectrum, const Complex* const* kernel,
+              ComplexField& work, const Destination& destination) {
+  const int n = work.size();
+  const SpectrumProduct product{spectrum, kernel, n};
+  OutputSink output(n, n / 2, destination);
   fft2dThrough(work.rows(), n, false, {SpectrumProduct::load, &product},
                {OutputSink::store, &output});
-}
-
-// The transfer function of propagation back over z, by the absolute
-// frequency indices: table[a * h + b] for |ky| = a and |kx| = b, a and b
-// from 0 to h - 1 = n / 2. It depends on kx^2 + ky^2 only, so the octant
-// a <= b is computed and mirrored. Zero for evanescent waves and beyond the
-// band limit: a plane wave of frequency f crosses the distance at the angle
-// whose sine is wavelength f, and frequencies whose light would travel more
-// than half the grid sideways over z wrap round the periodic grid; the
-// limit keeps |fx| and |fy| below 1 / (wavelength sqrt((2 z / W)^2 + 1)),
-// W = n pitch the grid's width.
-void fillTransfer(std::vector<Complex>& table, int n, const Optics& optics) {
-  const int h = n / 2 + 1;
-  table.assign(index(h) * index(h), Complex{});
-  const double width = n * optics.pitch;
-  const double reach = 2.0 * std::abs(optics.zDistance) / width;
-  // In frequency samples (units of 1 / W).
-  const double limit =
-      width / (optics.wavelength * std::sqrt(reach * reach + 1));
-  // wavelength * f per frequency sample, and 2 pi z sqrt(1 / wavelength^2 -
-  // f^2) = rate * sqrt(1 - (wavelength f)^2).
-  const double sine = optics.wavelength / width;
-  const double rate = -kTwoPi * optics.zDistance / optics.wavelength;
-  for (int a = 0; a < h; ++a) {
-    // Both the limit and the root only get worse as b grows.
-    for (int b = a; b < h && b < limit; ++b) {
-      const double sa = a * sine;
-      const double sb = b * sine;
-      const double cosine2 = 1.0 - sa * sa - sb * sb;
-      if (!(cosine2 > 0.0)) break;
-      const Complex t = unitPhase(rate * std::sqrt(cosine2));
-      table[index(a) * index(h) + index(b)] = t;
-      table[index(b) * index(h) + index(a)] = t;
-    }
-  }
 }
 
 // exp(2 pi i k shift / n) for the signed frequency k of each index, times
@@ -450,78 +451,214 @@ std::vector<Complex> shiftAxis(int n, double shift, double scale) {
   return axis;
 }
 
-// Input of the angular spectrum's inverse transform: the spectrum times the
-// transfer function times the shift factors.
-struct TransferProduct {
-  const Complex* const* spectrum;
-  const Complex* table;
-  int n;
-  std::vector<int> magnitude;  // |signed frequency| of each index
-  std::vector<Complex> rowFactor;
-  std::vector<Complex> columnFactor;
+// The angular spectrum's transfer function for one set and the factors its
+// inverse transform applies, formed as that transform gathers its columns:
+// the spectrum times the transfer function times the shift factors.
+//
+// The transfer function exp(-i 2 pi z sqrt(1 / wavelength^2 - fx^2 - fy^2))
+// depends on kx^2 + ky^2 only. It is zero for evanescent waves and beyond
+// the band limit: a plane wave of frequency f crosses the distance at the
+// angle whose sine is wavelength f, and frequencies whose light would travel
+// more than half the grid sideways over z wrap round the periodic grid; the
+// limit keeps |fx| and |fy| below 1 / (wavelength sqrt((2 z / W)^2 + 1)),
+// W = n pitch the grid's width. So it is held by the absolute frequency
+// indices a = |ky|, b = |kx| below `band`, the first index at which it is
+// zero along an axis, as table[a * band + b]; only the octant a <= b is
+// computed, and mirrored.
+//
+// Outside the band square the product is zero, and the inverse transforms
+// only the band's columns (see ColumnBand): beyond samplingDistance that is
+// a small part of them. The zeros it leaves out would carry signs, which
+// can only reach output samples that are exactly zero; those arise when
+// nothing in the band is non-zero (a hologram of zeros), and then the whole
+// spectrum is multiplied and transformed as the product defines it, so
+// that even their signs stay as they were.
+class Transfer {
+ public:
+  Transfer(int n, const Optics& optics, std::vector<Complex>& table)
+      : n_(n), table_(table), magnitude_(index(n)) {
+    for (int j = 0; j < n; ++j) {
+      magnitude_[index(j)] = std::abs(signedFrequency(j, n));
+    }
+    fill(optics);
+    // The Convolution method's kernel is centred on (n - 1) / 2 and its
+    // result shifted by n / 2, so its sample p shows the field at p + 1/2
+    // for even n and at p + 1 for odd n; its kernel, not multiplied by the
+    // area of a sample, scales the field by 1 / pitch^2. The same shift (a
+    // linear phase of the spectrum) and scale here keep the two methods'
+    // pictures in place.
+    const double shift = n % 2 == 0 ? 0.5 : 1.0;
+    rowFactor_ = shiftAxis(n, shift, 1.0 / (optics.pitch * optics.pitch));
+    columnFactor_ = shiftAxis(n, shift, 1.0);
+  }
 
+  // What the inverse transform reads: the spectrum, and whether it takes the
+  // whole of it or the band only.
+  struct Input {
+    const Transfer* transfer;
+    const Complex* const* spectrum;
+    bool whole;
+  };
+
+  Input inputFor(const Complex* const* spectrum) const {
+    return {this, spectrum, !holdsProduct(spectrum)};
+  }
+
+  // The inverse's columns that may be non-zero: signed frequencies from
+  // -(band - 1) to band - 1. Example: n = 8, band 3: columns 0 1 2 and 6 7.
+  ColumnBand columns(const Input& input) const {
+    if (input.whole) return {};
+    return {std::min(band_, (n_ + 1) / 2),
+            std::max(0, std::min(band_ - 1, n_ / 2))};
+  }
+
+  // The inverse transform's input samples (r, c0) to (r, c0 + count - 1).
   static void load(const void* context, int r, int c0, int count,
                    Complex* out) {
-    const auto& in = *static_cast<const TransferProduct*>(context);
-    if (r + kPrefetchRows < in.n) {
+    const auto& in = *static_cast<const Input*>(context);
+    in.transfer->product(in, r, c0, count, out);
+  }
+
+ private:
+  void fill(const Optics& optics) {
+    const int h = n_ / 2 + 1;
+    const double width = n_ * optics.pitch;
+    const double reach = 2.0 * std::abs(optics.zDistance) / width;
+    // In frequency samples (units of 1 / W).
+    const double limit =
+        width / (optics.wavelength * std::sqrt(reach * reach + 1));
+    // wavelength * f per frequency sample, and 2 pi z sqrt(1 / wavelength^2
+    // - f^2) = rate * sqrt(1 - (wavelength f)^2).
+    const double sine = optics.wavelength / width;
+    const double rate = -kTwoPi * optics.zDistance / optics.wavelength;
+    auto cosine2 = [sine](int a, int b) {
+      const double sa = a * sine;
+      const double sb = b * sine;
+      return 1.0 - sa * sa - sb * sb;
+    };
+    // Along an axis (a = 0) the limit and the root end the band; both only
+    // get worse as a or b grows.
+    band_ = 0;
+    while (band_ < h && band_ < limit && cosine2(0, band_) > 0.0) ++band_;
+    const std::size_t band = index(band_);
+    table_.assign(band * band, Complex{});
+    for (int a = 0; a < band_; ++a) {
+      for (int b = a; b < band_; ++b) {
+        const double c2 = cosine2(a, b);
+        if (!(c2 > 0.0)) break;
+        const Complex t = unitPhase(rate * std::sqrt(c2));
+        table_[index(a) * band + index(b)] = t;
+        table_[index(b) * band + index(a)] = t;
+      }
+    }
+  }
+
+  // The transfer function at row r, column j; zero outside the band.
+  Complex at(int r, int j) const {
+    const int a = magnitude_[index(r)];
+    const int b = magnitude_[index(j)];
+    if (a >= band_ || b >= band_) return {};
+    return table_[index(a) * index(band_) + index(b)];
+  }
+
+  // True when some sample of the spectrum meets a non-zero transfer
+  // function. On a recording the zero frequency does, the first looked at.
+  bool holdsProduct(const Complex* const* spectrum) const {
+    for (int r = 0; r < n_; ++r) {
+      if (magnitude_[index(r)] >= band_) continue;
+      for (int j = 0; j < n_; ++j) {
+        const Complex t = at(r, j);
+        const Complex a = spectrum[r][j];
+        if ((t.re != 0.0 || t.im != 0.0) && (a.re != 0.0 || a.im != 0.0)) {
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+
+  void product(const Input& in, int r, int c0, int count, Complex* out) const {
+    if (!in.whole && magnitude_[index(r)] >= band_) {
+      std::fill(out, out + count, Complex{});
+      return;
+    }
+    if (r + kPrefetchRows < n_) {
       prefetchSpan(in.spectrum[r + kPrefetchRows] + c0,
                    index(count) * sizeof(Complex));
     }
-    const int h = in.n / 2 + 1;
-    const Complex* t = in.table + index(in.magnitude[index(r)]) * index(h);
-    const Complex f = in.rowFactor[index(r)];
+    const Complex f = rowFactor_[index(r)];
     const Complex* a = in.spectrum[r];
     for (int j = c0; j < c0 + count; ++j) {
-      const int m = in.magnitude[index(j)];
       out[j - c0] =
-          times(times(a[j], t[m]), times(f, in.columnFactor[index(j)]));
+          times(times(a[j], at(r, j)), times(f, columnFactor_[index(j)]));
     }
   }
+
+  int n_;
+  int band_ = 0;
+  std::vector<Complex>& table_;
+  std::vector<int> magnitude_;  // |signed frequency| of each index
+  std::vector<Complex> rowFactor_;
+  std::vector<Complex> columnFactor_;
 };
 
-void runAngularSpectrum(const Samples& samples, int n,
-                        const ReconstructionOutputs& outputs,
-                        const Optics& optics) {
-  Scratch& scratch = Scratch::of(n);
-  ComplexField& work = scratch.work;
-  transformPrepared(samples, n, optics, work);
-  fillTransfer(scratch.transfer, n, optics);
-
-  // The Convolution method's kernel is centred on (n - 1) / 2 and its
-  // result shifted by n / 2, so its sample p shows the field at p + 1/2
-  // for even n and at p + 1 for odd n; its kernel, not multiplied by the
-  // area of a sample, scales the field by 1 / pitch^2. The same shift (a
-  // linear phase of the spectrum) and scale here keep the two methods'
-  // pictures in place.
-  const double shift = n % 2 == 0 ? 0.5 : 1.0;
-  TransferProduct product{
-      work.rows(),
-      scratch.transfer.data(),
-      n,
-      std::vector<int>(index(n)),
-      shiftAxis(n, shift, 1.0 / (optics.pitch * optics.pitch)),
-      shiftAxis(n, shift, 1.0)};
-  for (int j = 0; j < n; ++j) {
-    product.magnitude[index(j)] = std::abs(signedFrequency(j, n));
-  }
-  OutputSink output(n, 0, outputs);
-  fft2dThrough(work.rows(), n, false, {TransferProduct::load, &product},
-               {OutputSink::store, &output});
+// The angular spectrum's last step: the spectrum propagated by transfer and
+// transformed back into work and the outputs. work may hold the spectrum.
+void propagate(const Complex* const* spectrum, const Transfer& transfer,
+               ComplexField& work, const Destination& destination) {
+  const int n = work.size();
+  const Transfer::Input input = transfer.inputFor(spectrum);
+  OutputSink output(n, 0, destination);
+  fft2dThrough(work.rows(), n, false, {Transfer::load, &input},
+               {OutputSink::store, &output}, transfer.columns(input));
 }
 
-using Runner = void (*)(const Samples&, int, const ReconstructionOutputs&,
-                        const Optics&);
+// Reconstructs hologram k (0, or 1 for the second of an interferometric
+// pair) into a destination.
+using ReconstructOne = std::function<void(int k, const Destination&)>;
 
-Runner runnerOf(Method method) {
-  switch (method) {
-    case Method::convolution:
-      return runConvolution;
-    case Method::angularSpectrum:
-      return runAngularSpectrum;
-    case Method::fresnel:
-      break;
+// Interferometry: reconstructOne(k, destination) reconstructs hologram k into
+// destination; the interference phase is formed from the two wrapped phases
+// as the second hologram's rows are written. Full-quadrant phases, not
+// tangents: a tangent cannot tell phi from phi + pi, which puts the
+// difference off by pi wherever the two real parts differ in sign.
+void runDhi(int n, const DhiOutputs& outputs,
+            const ReconstructOne& reconstructOne) {
+  RealField& phase1 = Scratch::ensure(Scratch::of(n).phase, n);
+  Destination first;
+  first.outputs.intensity = outputs.intensity1;
+  first.outputs.phase = phase1.rows();
+  first.outputs.field = outputs.field1;
+  reconstructOne(0, first);
+  Destination second;
+  second.outputs.intensity = outputs.intensity2;
+  second.outputs.phase = outputs.phaseDifference;
+  second.outputs.field = outputs.field2;
+  second.firstPhase = phase1.rows();
+  reconstructOne(1, second);
+}
+
+// Both holograms of a pair, each from its spectrum, which the spectrum
+// function (k = 0 or 1) leaves in a field it names: a shared spectrum, or
+// the thread's work field after transforming a prepared hologram into it.
+// The impulse response or transfer function is made once for both.
+using SpectrumOf = std::function<const Complex* const*(int k)>;
+
+void runDhiFromSpectra(Method method, int n, const Optics& optics,
+                       const DhiOutputs& outputs, const SpectrumOf& spectrum) {
+  Scratch& scratch = Scratch::of(n);
+  if (method == Method::convolution) {
+    ComplexField& kernel = Scratch::ensure(scratch.kernel, n);
+    transformKernel(kernel.rows(), n, optics);
+    runDhi(n, outputs, [&](int k, const Destination& destination) {
+      convolve(spectrum(k), kernel.rows(), scratch.work, destination);
+    });
+    return;
   }
-  return runFresnel;
+  const Transfer transfer(n, optics, scratch.transfer);
+  runDhi(n, outputs, [&](int k, const Destination& destination) {
+    propagate(spectrum(k), transfer, scratch.work, destination);
+  });
 }
 
 Samples samplesOf(const PreparedHologram& hologram) {
@@ -529,30 +666,44 @@ Samples samplesOf(const PreparedHologram& hologram) {
           hologram.referenceAmplitude};
 }
 
-// Interferometry: reconstruct(k, outputs) reconstructs hologram k (0 or 1)
-// into outputs; the interference phase is formed from the two wrapped
-// phases. Full-quadrant phases, not tangents: a tangent cannot tell phi
-// from phi + pi, which puts the difference off by pi wherever the two real
-// parts differ in sign.
-template <typename Reconstruct>
-void runDhi(int n, const DhiOutputs& outputs, Reconstruct reconstructOne) {
-  RealField& phase1 = Scratch::ensure(Scratch::of(n).phase, n);
-  ReconstructionOutputs first;
-  first.intensity = outputs.intensity1;
-  first.phase = phase1.rows();
-  first.field = outputs.field1;
-  reconstructOne(0, first);
-  // The second phase goes straight into the output and is replaced there.
-  ReconstructionOutputs second;
-  second.intensity = outputs.intensity2;
-  second.phase = outputs.phaseDifference;
-  second.field = outputs.field2;
-  reconstructOne(1, second);
-  double* const* difference = outputs.phaseDifference;
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      difference[i][j] = interferencePhase(phase1[i][j], difference[i][j]);
-    }
+// Reconstructs a prepared hologram by a method that starts from its
+// spectrum: the spectrum goes into the thread's work field, the impulse
+// response into its kernel field.
+void runFromHologram(Method method, const PreparedHologram& hologram,
+                     const Optics& optics, const Destination& destination) {
+  const int n = hologram.size();
+  Scratch& scratch = Scratch::of(n);
+  transformPrepared(samplesOf(hologram), n, optics, scratch.work.rows());
+  if (method == Method::convolution) {
+    ComplexField& kernel = Scratch::ensure(scratch.kernel, n);
+    transformKernel(kernel.rows(), n, optics);
+    convolve(scratch.work.rows(), kernel.rows(), scratch.work, destination);
+    return;
+  }
+  const Transfer transfer(n, optics, scratch.transfer);
+  propagate(scratch.work.rows(), transfer, scratch.work, destination);
+}
+
+void reconstructOne(Method method, const PreparedHologram& hologram,
+                    const Optics& optics, const Destination& destination) {
+  if (method == Method::fresnel) {
+    runFresnel(samplesOf(hologram), hologram.size(), destination, optics);
+  } else {
+    runFromHologram(method, hologram, optics, destination);
+  }
+}
+
+// Refuses what reconstructFromSpectrum cannot do.
+void checkSpectrumUse(Method method, const HologramSpectrum& spectrum,
+                      const Optics& optics) {
+  if (method == Method::fresnel) {
+    throw std::invalid_argument(
+        "The Fresnel method does not start from the hologram's spectrum");
+  }
+  if (!spectrum.fits(optics)) {
+    throw std::invalid_argument(
+        "The hologram's spectrum was made for another wavelength, angle or "
+        "pixel pitch");
   }
 }
 
@@ -563,21 +714,87 @@ std::size_t lineBytes(int n) {
                 : ComplexField::bytesFor(1) * 64 * static_cast<std::size_t>(n);
 }
 
+// The transfer table: at most h^2 complex samples, below an (h + 1)-edge
+// field.
+std::size_t transferBytes(int n, Method method) {
+  const std::size_t h = n <= 0 ? 0 : static_cast<std::size_t>(n / 2 + 1);
+  return method == Method::angularSpectrum
+             ? ComplexField::bytesFor(static_cast<int>(h))
+             : 0;
+}
+
 }  // namespace
+
+bool HologramSpectrum::fits(const Optics& set) const {
+  return set.wavelength == optics.wavelength && set.angle == optics.angle &&
+         set.pitch == optics.pitch;
+}
 
 void reconstruct(Method method, const PreparedHologram& hologram,
                  const Optics& optics, const ReconstructionOutputs& outputs) {
-  runnerOf(method)(samplesOf(hologram), hologram.size(), outputs, optics);
+  reconstructOne(method, hologram, optics, {outputs, nullptr});
 }
 
 void reconstructDhi(Method method, const PreparedHologram& hologram1,
                     const PreparedHologram& hologram2, const Optics& optics,
                     const DhiOutputs& outputs) {
+  const int n = hologram1.size();
+  if (method == Method::fresnel) {
+    const PreparedHologram* holograms[] = {&hologram1, &hologram2};
+    runDhi(n, outputs, [&](int k, const Destination& destination) {
+      reconstructOne(method, *holograms[k], optics, destination);
+    });
+    return;
+  }
+  // Each spectrum goes into the work field just before its inverse
+  // transform, which reads it from there.
   const PreparedHologram* holograms[] = {&hologram1, &hologram2};
-  runDhi(hologram1.size(), outputs,
-         [&](int k, const ReconstructionOutputs& out) {
-           reconstruct(method, *holograms[k], optics, out);
-         });
+  runDhiFromSpectra(method, n, optics, outputs, [&](int k) {
+    ComplexField& work = Scratch::of(n).work;
+    transformPrepared(samplesOf(*holograms[k]), n, optics, work.rows());
+    return work.rows();
+  });
+}
+
+HologramSpectrum transformHologram(const PreparedHologram& hologram,
+                                   const Optics& optics) {
+  HologramSpectrum spectrum{ComplexField(hologram.size()), optics};
+  transformPrepared(samplesOf(hologram), hologram.size(), optics,
+                    spectrum.spectrum.rows());
+  return spectrum;
+}
+
+void reconstructFromSpectrum(Method method, const HologramSpectrum& spectrum,
+                             const Optics& optics,
+                             const ReconstructionOutputs& outputs) {
+  checkSpectrumUse(method, spectrum, optics);
+  const int n = spectrum.size();
+  Scratch& scratch = Scratch::of(n);
+  const Destination destination{outputs, nullptr};
+  if (method == Method::convolution) {
+    // The impulse response's spectrum goes into the work field, which the
+    // inverse transform then overwrites column block by column block.
+    transformKernel(scratch.work.rows(), n, optics);
+    convolve(spectrum.spectrum.rows(), scratch.work.rows(), scratch.work,
+             destination);
+    return;
+  }
+  const Transfer transfer(n, optics, scratch.transfer);
+  propagate(spectrum.spectrum.rows(), transfer, scratch.work, destination);
+}
+
+void reconstructDhiFromSpectra(Method method, const HologramSpectrum& spectrum1,
+                               const HologramSpectrum& spectrum2,
+                               const Optics& optics,
+                               const DhiOutputs& outputs) {
+  checkSpectrumUse(method, spectrum1, optics);
+  checkSpectrumUse(method, spectrum2, optics);
+  if (spectrum1.size() != spectrum2.size()) {
+    throw std::invalid_argument("The holograms' spectra differ in size");
+  }
+  const HologramSpectrum* spectra[] = {&spectrum1, &spectrum2};
+  runDhiFromSpectra(method, spectrum1.size(), optics, outputs,
+                    [&](int k) { return spectra[k]->spectrum.rows(); });
 }
 
 namespace {
@@ -658,16 +875,24 @@ std::size_t preparedHologramBytes(int n, bool filtered) {
   return filtered ? ComplexField::bytesFor(n) : RealField::bytesFor(n);
 }
 
+std::size_t hologramSpectrumBytes(int n) { return ComplexField::bytesFor(n); }
+
 std::size_t reconstructionScratchBytes(int n, Method method, bool dhi) {
-  const std::size_t h = n <= 0 ? 0 : static_cast<std::size_t>(n / 2 + 1);
-  // The transfer table: h^2 complex samples, below an (h + 1)-edge field.
-  const std::size_t transfer = method == Method::angularSpectrum
-                                   ? ComplexField::bytesFor(static_cast<int>(h))
-                                   : 0;
   return saturatingSum(
       {ComplexField::bytesFor(n),
-       method == Method::convolution ? ComplexField::bytesFor(n) : 0, transfer,
-       dhi ? RealField::bytesFor(n) : 0, lineBytes(n)});
+       method == Method::convolution ? ComplexField::bytesFor(n) : 0,
+       transferBytes(n, method), dhi ? RealField::bytesFor(n) : 0,
+       lineBytes(n)});
+}
+
+std::size_t spectrumReconstructionScratchBytes(int n, Method method, bool dhi) {
+  // A single Convolution set keeps its impulse response in the work field;
+  // a pair keeps it apart, for both holograms.
+  return saturatingSum(
+      {ComplexField::bytesFor(n),
+       method == Method::convolution && dhi ? ComplexField::bytesFor(n) : 0,
+       transferBytes(n, method), dhi ? RealField::bytesFor(n) : 0,
+       lineBytes(n)});
 }
 
 }  // namespace numerics

@@ -20,8 +20,12 @@ namespace numerics {
 //   PreparedHologram h = prepareHologram(samples, n);      // once per run
 //   (optionally filterSideband(h, ...) from sideband.h,    // once per run)
 //   reconstruct(method, h, optics, outputs);               // once per set
-// Preparing once and reconstructing many times gives, to the last bit, what
-// the hologram-taking functions further down give for each set.
+// Sets that differ in z only share the hologram's spectrum, so Convolution
+// and the angular spectrum may transform it once for all of them:
+//   HologramSpectrum s = transformHologram(h, optics);     // per wavelength,
+//                                                          // angle and pitch
+//   reconstructFromSpectrum(method, s, optics, outputs);   // once per set
+// which gives, to the last bit, what reconstruct gives.
 
 /// What a reconstruction writes into its phase field.
 enum class PhaseOutput {
@@ -102,6 +106,50 @@ void reconstructDhi(Method method, const PreparedHologram& hologram1,
                     const PreparedHologram& hologram2, const Optics& optics,
                     const DhiOutputs& outputs);
 
+/// The spectrum of a prepared hologram: the forward transform of the
+/// reference wave times the prepared samples, from which Convolution and the
+/// angular spectrum reconstruct at any z. It depends on the wavelength, the
+/// angle and the pitch (through the reference wave), not on z. Read only
+/// once made, so several threads may reconstruct from one at once.
+struct HologramSpectrum {
+  /// n x n, unscaled, the zero frequency at [0][0].
+  ComplexField spectrum;
+  /// The optics it was made with; only their z does not matter.
+  Optics optics;
+
+  /// Edge length n.
+  int size() const { return spectrum.size(); }
+  /// True when a set with these optics may be reconstructed from it: the
+  /// same wavelength, angle and pitch.
+  bool fits(const Optics& set) const;
+};
+
+/// The spectrum of the prepared hologram for the optics (their z unused).
+/// Raises NonFiniteData as reconstruct does, std::bad_alloc when its
+/// hologramSpectrumBytes(n) cannot be had.
+HologramSpectrum transformHologram(const PreparedHologram& hologram,
+                                   const Optics& optics);
+
+/// reconstruct(method, hologram, optics, outputs) for the hologram whose
+/// spectrum is given, to the last bit, without its forward transform: the
+/// angular spectrum takes one inverse transform, Convolution that and the
+/// impulse response's. Only those two methods; optics must fit the
+/// spectrum (HologramSpectrum::fits). Anything else raises
+/// std::invalid_argument before any output is written.
+void reconstructFromSpectrum(Method method, const HologramSpectrum& spectrum,
+                             const Optics& optics,
+                             const ReconstructionOutputs& outputs);
+
+/// reconstructDhi of the two holograms whose spectra are given, to the last
+/// bit, under the conditions of reconstructFromSpectrum; the spectra must
+/// have one size.
+void reconstructDhiFromSpectra(Method method, const HologramSpectrum& spectrum1,
+                               const HologramSpectrum& spectrum2,
+                               const Optics& optics, const DhiOutputs& outputs);
+
+/// Bytes a HologramSpectrum of edge n takes.
+std::size_t hologramSpectrumBytes(int n);
+
 /// n pitch^2 / wavelength: the distance from which the Convolution method
 /// samples its impulse response without aliasing (the chirp's local
 /// frequency x / (wavelength z) at the sensor's edge x = n pitch / 2 stays
@@ -131,6 +179,11 @@ std::size_t preparedHologramBytes(int n, bool filtered);
 /// themselves at edge n (kept from one call to the next while the edge
 /// stays the same), saturating instead of overflowing.
 std::size_t reconstructionScratchBytes(int n, Method method, bool dhi);
+
+/// The same for reconstructions from spectra (reconstructFromSpectrum,
+/// reconstructDhiFromSpectra), the spectra not counted: a single
+/// Convolution set needs no field of its own for the impulse response.
+std::size_t spectrumReconstructionScratchBytes(int n, Method method, bool dhi);
 
 /// Interference phase of two wrapped phases: phase1 - phase2 reduced to
 /// [0, 2 pi). Example: pi / 4 and -pi / 4 give pi / 2; -pi / 4 and pi / 4

@@ -51,14 +51,16 @@ inline constexpr int kMaxUnwrapSize = 46340;
 ///
 /// Refused: n above kMaxUnwrapSize; finite values spanning more than 2 pi
 /// (then the input is not a wrapped phase, for instance an unwrapped one).
-/// Memory: unwrapScratchBytes(n) besides the fields. Safe to call from
-/// several threads on different fields.
+/// Memory: unwrapScratchBytes(n) besides the fields, kept on the calling
+/// thread from one call to the next while n stays the same. Safe to call
+/// from several threads on different fields.
 std::string unwrapPhase(const double* const* wrapped, int n,
                         double* const* unwrapped);
 
-/// Bytes unwrapPhase allocates for itself at edge n, at most: 21 per sample
-/// (a reliability, an edge code, two edge numbers and a union-find node)
-/// and 4 MiB of sorting buckets; 0 for sizes it refuses.
+/// Bytes unwrapPhase allocates for itself at edge n, at most: 29 per sample
+/// (a reliability, an edge code, two edge numbers, a union-find node and a
+/// value for the median) and 4 MiB of sorting buckets; 0 for sizes it
+/// refuses.
 std::size_t unwrapScratchBytes(int n);
 
 }  // namespace numerics

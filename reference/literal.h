@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "field.h"
 
 // Slow, plain transcriptions of the reconstruction formulas (direct loops,
@@ -31,5 +33,9 @@ void angularSpectrum(const double* const* hologram, int n,
                      double* const* intensity, double* const* tangent,
                      double wavelength, double angle, double z, double pitch,
                      double* const* wrapped = nullptr);
+
+/// numerics::unwrapPhase as unwrap.h documents it, written plainly: the
+/// unwrapped phase, row by row (n * n values, NaN where no phase is).
+std::vector<double> unwrapPhase(const double* const* wrapped, int n);
 
 }  // namespace literal

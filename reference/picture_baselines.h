@@ -1,12 +1,15 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "experiment.h"
 
 // Result pictures written through FreeImage, the way the program wrote them
-// before it encoded PNGs itself: the baselines its PNG writer is checked
-// against (the pixels) and timed against (the speed).
+// before it encoded PNGs itself, and through libpng, the way it encoded
+// them before it framed them around libdeflate: the baselines its PNG writer
+// is checked against (the pixels) and timed against (the speed).
 namespace baseline {
 
 /// How the picture's pixels are set: PerPixel through one
@@ -29,5 +32,23 @@ enum class Zlib { Fastest, Default };
 bool saveFreeImagePng(const std::string& path, const double* const* values,
                       int n, const OutputOptions& options, Pixels pixels,
                       Zlib zlib);
+
+/// The n x n values mapped to grey as saveFreeImagePng maps them, as the
+/// lines of a 24-bit picture from the top (the field's last row) down.
+std::vector<std::uint8_t> greyRows(const double* const* values, int n,
+                                   const OutputOptions& options);
+
+/// The width x height picture of 8-bit samples, channels per pixel (1:
+/// grey, 3: RGB), whose lines lie one after the other from the top in rows,
+/// encoded into png by libpng with unfiltered rows at zlib level zlibLevel.
+/// False when libpng fails.
+bool encodeLibpng(int width, int height, int channels, const std::uint8_t* rows,
+                  int zlibLevel, std::string& png);
+
+/// The same picture encoded in memory by libpng with unfiltered rows at
+/// zlib level zlibLevel, then written in one go: the program's writer as it
+/// was before libdeflate. False when libpng or the write fails.
+bool saveLibpngPng(const std::string& path, const double* const* values, int n,
+                   const OutputOptions& options, int zlibLevel);
 
 }  // namespace baseline

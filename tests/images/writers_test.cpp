@@ -1,9 +1,11 @@
-// Pictures and data out: the grey PNGs as FreeImage decodes them against
-// its own per-pixel writer, the float TIFFs as libtiff reads them back, and
-// the reasons every writer gives when the file cannot be written.
+// Pictures and data out: the grey PNGs as FreeImage and libpng decode them
+// against FreeImage's per-pixel writer and libpng's, the float TIFFs as
+// libtiff reads them back, and the reasons every writer gives when the file
+// cannot be written.
 
 #include <FreeImage.h>
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/resource.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include "access.h"
 #include "images.h"
 #include "picture_baselines.h"
+#include "png_writer.h"
 #include "shortest.h"
 #include "stack_writer.h"
 #include "support.h"
@@ -30,7 +33,6 @@ using numerics::RealField;
 
 namespace {
 
-namespace fs = std::filesystem;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -60,6 +62,33 @@ std::vector<int> decodePng(const std::string& path) {
   }
   FreeImage_Unload(picture);
   return levels;
+}
+
+/// The chunk types of a PNG file in order, after checking the signature.
+std::string chunkTypes(const std::string& png) {
+  if (png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return "no signature";
+  std::string types;
+  for (std::size_t at = 8; at + 12 <= png.size();) {
+    const auto byte = [&](std::size_t k) { return std::uint8_t(png[at + k]); };
+    const std::size_t length =
+        std::size_t(byte(0)) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
+    types += png.substr(at + 4, 4) + " ";
+    at += length + 12;
+  }
+  return types;
+}
+
+/// The pixels libpng decodes (checking every CRC and the zlib stream's
+/// Adler-32), in its own format; empty when it fails.
+std::vector<std::uint8_t> libpngPixels(const std::string& path, bool& rgb) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+  rgb = image.format == PNG_FORMAT_RGB;
+  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr))
+    return {};
+  return pixels;
 }
 
 // The values fill a 2 x 2 field (or 1 x 1) row by row, the rest repeats the
@@ -107,34 +136,56 @@ TEST(Writing, KnownValuesGiveKnownGreyLevelsAtTheirPlaces) {
   }
 }
 
-// Every encoding of a speckled field of odd size gives FreeImage's
-// per-pixel pixels, saturated against a full sort; the 8-bit writer keeps a
+// Every encoding of a speckled field of odd size, and the program's of a
+// large one that takes level 2 and several IDAT chunks, gives the pixels
+// of FreeImage's per-pixel writer and of libpng's (as both decode them);
+// the program's files hold only the chunks every reader needs, the large
+// one at most 1.1 times libpng's size at its fastest; normalised with or
+// without saturation, against a full sort. The 8-bit writer keeps a
 // non-square picture's bytes.
 TEST(Writing, EveryEncodingGivesTheBaselinesPixels) {
-  const int n = 37;
-  RealField field(n);
-  std::mt19937 random(5);
-  std::exponential_distribution<double> speckle(1.0);
-  for (int i = 0; i < n * n; ++i) field[i / n][i % n] = speckle(random);
-  field[3][4] = kNaN;
-  const Scratch dir;
   using enum PngEncoding::Filters;
-  for (const OutputOptions options :
-       {OutputOptions{true, 1.5, 0.0}, OutputOptions{true, 1.5, 0.35},
-        OutputOptions{true, 0.8, 5.0}}) {
-    // Min-max makes every grey 0 against an infinity; saturation ignores it.
-    field[5][6] = options.saturate > 0 ? -kInf : 1.0;
-    ASSERT_TRUE(baseline::saveFreeImagePng(dir / "b.png", field.rows(), n,
+  const struct {
+    int n;
+    std::vector<PngEncoding> encodings;
+    OutputOptions options;
+  } cases[] = {{37,
+                {kFastestPng, PngEncoding{All, 1}, PngEncoding{Paeth, -1},
+                 PngEncoding{Sub, 9}, PngEncoding{Up, 0},
+                 PngEncoding{Average, 12}, PngEncoding{None, 2}},
+                {false, 80.0}},  // spread over every grey level
+               {37, {kFastestPng}, {true, 1.5, 0.0}},
+               {37, {kFastestPng}, {true, 1.5, 0.35}},
+               {37, {kFastestPng}, {true, 0.8, 5.0}},
+               {1024, {kFastestPng}, {false, 80.0}}};
+  const Scratch dir;
+  for (const auto& [n, encodings, options] : cases) {
+    RealField field(n);
+    std::mt19937 random(5);
+    std::exponential_distribution<double> speckle(1.0);
+    for (int i = 0; i < n * n; ++i) field[i / n][i % n] = speckle(random);
+    field[3][4] = kNaN;
+    ASSERT_TRUE(baseline::saveFreeImagePng(dir / "f.png", field.rows(), n,
                                            options, baseline::Pixels::PerPixel,
                                            baseline::Zlib::Default));
-    for (const PngEncoding encoding :
-         {kFastestPng, PngEncoding{All, 1}, PngEncoding{Paeth, -1},
-          PngEncoding{Sub, 9}, PngEncoding{Up, 0}, PngEncoding{Average, 3}}) {
-      SCOPED_TRACE(testing::Message()
-                   << options.saturate << " percent, "
-                   << int(encoding.filters) * 100 + encoding.zlibLevel);
+    ASSERT_TRUE(
+        baseline::saveLibpngPng(dir / "l.png", field.rows(), n, options, 1));
+    bool rgb = false;
+    const std::vector<std::uint8_t> before = libpngPixels(dir / "l.png", rgb);
+    EXPECT_EQ(decodePng(dir / "l.png"), decodePng(dir / "f.png"));
+    for (const PngEncoding encoding : encodings) {
+      SCOPED_TRACE(testing::Message() << n << " " << int(encoding.filters)
+                                      << " " << encoding.zlibLevel);
       ASSERT_EQ(saveImage(dir / "x", field.rows(), n, options, encoding), "");
-      EXPECT_EQ(decodePng(dir / "x.png"), decodePng(dir / "b.png"));
+      EXPECT_EQ(decodePng(dir / "x.png"), decodePng(dir / "f.png"));
+      EXPECT_EQ(libpngPixels(dir / "x.png", rgb), before);
+      EXPECT_TRUE(rgb);
+      const std::string idat = n > 37 ? "IDAT IDAT " : "IDAT ";
+      EXPECT_EQ(chunkTypes(readFile(dir / "x.png")), "IHDR " + idat + "IEND ");
+    }
+    if (n > 37) {
+      EXPECT_LT(10 * fs::file_size(dir / "x.png"),
+                11 * fs::file_size(dir / "l.png"));
     }
   }
   std::vector<std::uint8_t> bytes(5 * 3);
@@ -143,6 +194,17 @@ TEST(Writing, EveryEncodingGivesTheBaselinesPixels) {
   std::vector<int> grey{8};
   grey.insert(grey.end(), bytes.begin(), bytes.end());
   EXPECT_EQ(decodePng(dir / "g.png"), grey);
+  bool rgb = true;
+  std::vector<std::uint8_t> flipped;  // libpng gives the top line first
+  for (int y = 2; y >= 0; --y)
+    flipped.insert(flipped.end(), bytes.begin() + 5 * y,
+                   bytes.begin() + 5 * y + 5);
+  EXPECT_EQ(libpngPixels(dir / "g.png", rgb), flipped);
+  EXPECT_FALSE(rgb);
+  std::string png;
+  EXPECT_EQ(encodePng(
+                2, 2, 3, [](int, std::uint8_t*) {}, PngEncoding{None, 13}, png),
+            "there is no such deflate level");
 }
 
 // Saturated limits are exact ranks on pictures large enough for the limits

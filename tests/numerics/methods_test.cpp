@@ -1,29 +1,45 @@
-// The angular spectrum against the diffraction integral; the sideband
+// The angular spectrum against the diffraction integral; reconstructions
+// from a shared spectrum against those from the hologram; the sideband
 // filter's refusals.
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <numbers>
 #include <optional>
+#include <random>
+#include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "literal.h"
 #include "reconstruction.h"
 #include "sideband.h"
 
 using numerics::ComplexField;
+using numerics::DhiOutputs;
 using numerics::filterSideband;
 using numerics::Frequency;
+using numerics::HologramSpectrum;
 using numerics::Method;
+using numerics::Optics;
+using numerics::PhaseOutput;
 using numerics::PreparedHologram;
 using numerics::prepareHologram;
 using numerics::RealField;
 using numerics::reconstruct;
+using numerics::reconstructDhi;
+using numerics::reconstructDhiFromSpectra;
+using numerics::reconstructFromSpectrum;
+using numerics::ReconstructionOutputs;
 using numerics::Sideband;
 using numerics::SidebandRequest;
 using numerics::SidebandResult;
+using numerics::transformHologram;
 
 namespace {
 
@@ -71,6 +87,101 @@ TEST(AngularSpectrum, MatchesTheRayleighSommerfeldSum) {
                u[y][x].im - sum.imag());
       }
     }
+  }
+}
+
+// The bits of every output of one set: intensity, wrapped phase and field,
+// then the tangent; for a pair both intensities, the interference phase and
+// both fields. reconstruct(outputs) writes them.
+template <bool pair, typename Reconstruct>
+std::vector<std::uint64_t> bitsOf(int n, Reconstruct reconstruct) {
+  RealField a(n), b(n), c(n), d(n);
+  ComplexField u(n), v(n);
+  if constexpr (pair) {
+    reconstruct(DhiOutputs{a.rows(), b.rows(), c.rows(), u.rows(), v.rows()});
+  } else {
+    reconstruct(ReconstructionOutputs{a.rows(), b.rows(), PhaseOutput::wrapped,
+                                      u.rows()});
+    reconstruct(ReconstructionOutputs{nullptr, d.rows(), PhaseOutput::tangent});
+  }
+  std::vector<std::uint64_t> bits;
+  each(n, [&](int r, int col) {
+    for (const double x :
+         {a[r][col], b[r][col], c[r][col], d[r][col], u[r][col].re,
+          u[r][col].im, v[r][col].re, v[r][col].im})
+      bits.push_back(std::bit_cast<std::uint64_t>(x));
+  });
+  return bits;
+}
+
+// Sets that share a hologram's spectrum give what reconstruct and
+// reconstructDhi give, to the last bit: both methods, even and odd n, real
+// and complex (filtered) holograms and one of zeros, z from the whole band
+// to its zero frequency alone, all from one spectrum per hologram, which
+// three threads read at once. Fresnel and optics the spectrum was not made
+// for are refused.
+TEST(HologramSpectrum, GivesTheReconstructionsToTheLastBit) {
+  for (const int n : {32, 33}) {
+    std::mt19937 random(static_cast<unsigned>(n));
+    std::uniform_real_distribution<double> level(0.0, 255.0);
+    RealField picture(n);
+    PreparedHologram complex, zeros;
+    complex.complex = ComplexField(n);
+    zeros.real = RealField(n);
+    each(n, [&](int r, int c) {
+      picture[r][c] = level(random);
+      complex.complex[r][c] = {level(random) - 128, level(random) - 128};
+    });
+    complex.referenceAmplitude = 0.3;
+    const PreparedHologram real = prepareHologram(picture.rows(), n);
+    const PreparedHologram* holograms[] = {&real, &complex, &zeros};
+    const Optics optics{kWavelength, 0.02, 0.0, kPitch};
+    std::vector<HologramSpectrum> spectra;
+    for (const PreparedHologram* h : holograms)
+      spectra.push_back(transformHologram(*h, optics));
+    for (const Method method : {Method::convolution, Method::angularSpectrum}) {
+      for (int k = 0; k < 3; ++k) {
+        const PreparedHologram& h = *holograms[k];
+        const PreparedHologram& second = *holograms[(k + 1) % 3];
+        std::vector<std::uint64_t> expected[3];
+        std::jthread threads[3];
+        const double zs[] = {1e-5, 5e-3, 0.2};  // band full, 3, 1 (n = 32)
+        for (int i = 0; i < 3; ++i) {
+          const Optics set{kWavelength, 0.02, zs[i], kPitch};
+          SCOPED_TRACE(testing::Message()
+                       << n << " " << int(method) << " " << k << " " << zs[i]);
+          expected[i] = bitsOf<false>(n, [&](const auto& outputs) {
+            reconstruct(method, h, set, outputs);
+          });
+          threads[i] = std::jthread([&, i, set] {
+            const auto got = bitsOf<false>(n, [&](const auto& outputs) {
+              reconstructFromSpectrum(method, spectra[k], set, outputs);
+            });
+            EXPECT_TRUE(got == expected[i]) << "from the spectrum, z " << zs[i];
+          });
+          EXPECT_TRUE(bitsOf<true>(n, [&](const auto& outputs) {
+                        reconstructDhi(method, h, second, set, outputs);
+                      }) == bitsOf<true>(n, [&](const auto& outputs) {
+                        reconstructDhiFromSpectra(method, spectra[k],
+                                                  spectra[(k + 1) % 3], set,
+                                                  outputs);
+                      }));
+        }
+      }
+    }
+    RealField untouched(n);
+    const ReconstructionOutputs outputs{untouched.rows()};
+    EXPECT_THROW(
+        reconstructFromSpectrum(Method::fresnel, spectra[0], optics, outputs),
+        std::invalid_argument);
+    for (const Optics other : {Optics{6.3e-7, 0.02, 0.1, kPitch},
+                               Optics{kWavelength, 0.03, 0.1, kPitch},
+                               Optics{kWavelength, 0.02, 0.1, 2 * kPitch}}) {
+      EXPECT_THROW(reconstructFromSpectrum(Method::convolution, spectra[0],
+                                           other, outputs),
+                   std::invalid_argument);
+    }
+    each(n, [&](int r, int c) { EXPECT_EQ(untouched[r][c], 0.0); });
   }
 }
 

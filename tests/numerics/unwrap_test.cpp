@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 #include <random>
 #include <utility>
 #include <vector>
 
 #include "field.h"
+#include "literal.h"
 
 using numerics::RealField;
 using numerics::unwrapPhase;
@@ -91,6 +94,41 @@ TEST(Unwrap, RecoversSurfacesUpToOneTurnCount) {
       auto median = values.begin() + (values.size() - 1) / 2;
       std::nth_element(values.begin(), median, values.end());
       EXPECT_TRUE(*median > -kPi && *median <= kPi) << *median;
+    }
+  }
+}
+
+// The unwrapper gives the plain transcription's bits: speckle around a
+// tilted object, NaN holes, a NaN column and scattered infinities, odd and
+// tiny fields, a constant one, and a ramp large enough that its median is
+// found in two steps, whose halves lie on either side of pi (the next
+// larger value would turn it all by 2 pi); one after the other, so that
+// the unwrapper's arrays are reused and remade.
+TEST(Unwrap, GivesThePlainTranscriptionsBits) {
+  std::mt19937 random(9u);
+  std::uniform_real_distribution<double> anyPhase(-kPi, kPi);
+  for (const int n : {64, 33, 1, 2, 5, 300, 40, 64}) {
+    RealField wrapped(n), out(n);
+    for (int r = 0; r < n; ++r) {
+      for (int c = 0; c < n; ++c) {
+        const double x = c - n / 2.0, y = r - n / 3.0;
+        const double t =
+            x * x + y * y < n * n / 9.0 ? 0.4 * x + 0.3 * y : anyPhase(random);
+        wrapped[r][c] = n == 5     ? 1.0
+                        : n == 300 ? kPi + (c - 149.5) * 0.02
+                                   : t - 2 * kPi * std::floor(t / (2 * kPi));
+        if (n == 40 && c == 17) wrapped[r][c] = std::nan("");
+        if (n == 40 && (r * 7 + c) % 13 == 0) wrapped[r][c] = HUGE_VAL;
+        if (n == 33 && std::hypot(x - 4, y) < 5) wrapped[r][c] = std::nan("");
+      }
+    }
+    ASSERT_EQ(unwrapPhase(wrapped.rows(), n, out.rows()), "");
+    const std::vector<double> expected =
+        literal::unwrapPhase(wrapped.rows(), n);
+    for (int i = 0; i < n * n; ++i) {
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(out[i / n][i % n]),
+                std::bit_cast<std::uint64_t>(expected[std::size_t(i)]))
+          << "n " << n << ", sample " << i;
     }
   }
 }
