@@ -22,6 +22,7 @@
 #include "sha256.h"
 #include "sizes.h"
 #include "sources.h"
+#include "spectra.h"
 #include "stacks.h"
 #include "step_loop.h"
 #include "timer.h"
@@ -284,6 +285,14 @@ void sweep(RunContext& context, ErrorCountingListener& counting) {
   context.emptyFields.resize(context.setsPerFrame());
   std::vector<StepFields> fields = allocateThreads(context, indices.size());
   if (fields.empty()) return;
+  // The spectra of the sets in flight, and of one set more.
+  std::optional<SpectrumCache> spectra;
+  if (SpectrumCache::serves(methodOf(experiment.method))) {
+    const std::size_t holograms =
+        experiment.type == ExperimentType::DHI ? 2 : 1;
+    spectra.emplace((fields.size() + 1) * holograms);
+    context.spectra = &*spectra;
+  }
   std::optional<RunStacks> stacks;
   if (experiment.data.stack) {
     stacks.emplace(context, measurementQuantities(experiment));

@@ -14,6 +14,7 @@
 #include "sources.h"
 
 class RunStacks;
+class SpectrumCache;
 
 /// One frame's holograms, prepared for every set (the empty frame's
 /// correction applied, the zero order taken away, the sideband filter
@@ -110,6 +111,8 @@ struct RunContext {
   mutable EmptyFields emptyFields;
   /// The stacks of <Data stack="true">; null without.
   RunStacks* stacks = nullptr;
+  /// The spectra the sets share; null for Fresnel.
+  SpectrumCache* spectra = nullptr;
   /// The first index the run reconstructs, whose step says what is said
   /// once per run.
   std::size_t firstIndex = 0;

@@ -1,5 +1,6 @@
 #include "steps.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
@@ -13,6 +14,7 @@
 #include "measurement.h"
 #include "sideband.h"
 #include "sizes.h"
+#include "spectra.h"
 #include "sweep.h"
 #include "unwrap.h"
 
@@ -87,8 +89,15 @@ bool reconstructionStep(const RunContext& context,
   numerics::ReconstructionOutputs outputs;
   outputs.intensity = fields.work[0].rows();
   if (fields.field1) outputs.field = fields.field1.rows();
-  numerics::reconstruct(methodOf(experiment.method), frame.first,
-                        opticsOf(context.setOf(index)), outputs);
+  const numerics::Method method = methodOf(experiment.method);
+  const numerics::Optics optics = opticsOf(context.setOf(index));
+  if (context.spectra != nullptr) {
+    numerics::reconstructFromSpectrum(
+        method, *context.spectra->get(frame.position, 0, frame.first, optics),
+        optics, outputs);
+  } else {
+    numerics::reconstruct(method, frame.first, optics, outputs);
+  }
   if (!allFinite(fields.work[0])) {
     listener.onError("Set " + std::to_string(index) +
                      ": the reconstruction overflowed");
@@ -119,9 +128,17 @@ bool dhiStep(const RunContext& context, Vantor::IExperimentListener& listener,
     outputs.field1 = fields.field1.rows();
     outputs.field2 = fields.field2.rows();
   }
-  numerics::reconstructDhi(methodOf(experiment.method), frame.first,
-                           *frame.second, opticsOf(context.setOf(index)),
-                           outputs);
+  const numerics::Method method = methodOf(experiment.method);
+  const numerics::Optics optics = opticsOf(context.setOf(index));
+  if (context.spectra != nullptr) {
+    numerics::reconstructDhiFromSpectra(
+        method, *context.spectra->get(frame.position, 0, frame.first, optics),
+        *context.spectra->get(frame.position, 1, *frame.second, optics), optics,
+        outputs);
+  } else {
+    numerics::reconstructDhi(method, frame.first, *frame.second, optics,
+                             outputs);
+  }
   if (!allFinite(fields.work[0]) || !allFinite(fields.work[1])) {
     listener.onError("Set " + std::to_string(index) +
                      ": the reconstruction overflowed");
@@ -144,6 +161,39 @@ bool dhiStep(const RunContext& context, Vantor::IExperimentListener& listener,
         written;
   }
   return written;
+}
+
+/// Bytes one set of spectra takes (one per hologram of a frame); 0 for a
+/// method that reconstructs from the hologram itself.
+std::size_t spectraBytes(const Experiment& experiment, int n) {
+  if (!SpectrumCache::serves(methodOf(experiment.method))) return 0;
+  return numerics::saturatingProduct(
+      numerics::hologramSpectrumBytes(n),
+      experiment.type == ExperimentType::DHI ? 2 : 1);
+}
+
+/// Bytes a thread's reconstructions hold: the numerics' own, from a
+/// spectrum and, for the focus search and the empty frame's field, from
+/// the hologram; and each thread's own spectra unless every set of the
+/// sweep shares one (a z sweep of one picture).
+std::size_t reconstructionBytes(const Experiment& experiment, int n) {
+  const bool dhi = experiment.type == ExperimentType::DHI;
+  const numerics::Method method = methodOf(experiment.method);
+  const std::size_t direct =
+      numerics::reconstructionScratchBytes(n, method, dhi);
+  if (!SpectrumCache::serves(method)) return direct;
+  const bool fromHologram =
+      experiment.focus.refine ||
+      (experiment.background.enabled &&
+       experiment.background.mode == BackgroundMode::Field);
+  const std::size_t fromSpectrum =
+      numerics::spectrumReconstructionScratchBytes(n, method, dhi);
+  const std::array<std::size_t, 4>& counts = experiment.valueCounts;
+  const bool shared =
+      !experiment.frames && counts[0] * counts[1] * counts[3] == 1;
+  return numerics::saturatingSum(
+      {fromHologram ? std::max(direct, fromSpectrum) : fromSpectrum,
+       shared ? 0 : spectraBytes(experiment, n)});
 }
 
 }  // namespace
@@ -211,8 +261,11 @@ std::size_t hologramBytes(const Experiment& experiment, int n) {
       experiment.background.enabled
           ? (experiment.background.darkPath.empty() ? 1 : 2)
           : 0);
-  return numerics::saturatingSum(
-      {frameBytes(experiment, n), preparing, emptyFields, corrections});
+  // The spectra kept for the sets to come, besides those of the sets in
+  // flight.
+  return numerics::saturatingSum({frameBytes(experiment, n), preparing,
+                                  emptyFields, corrections,
+                                  spectraBytes(experiment, n)});
 }
 
 std::size_t stepBytes(const Experiment& experiment, int n) {
@@ -229,8 +282,7 @@ std::size_t stepBytes(const Experiment& experiment, int n) {
        unwraps ? numerics::unwrapScratchBytes(n) : 0,
        experiment.compensation.enabled ? numerics::compensationScratchBytes(n)
                                        : 0,
-       numerics::reconstructionScratchBytes(n, methodOf(experiment.method),
-                                            dhi)});
+       reconstructionBytes(experiment, n)});
 }
 
 StepResult runStep(const RunContext& context,
