@@ -184,6 +184,18 @@ std::string prepareSamples(const RunContext& context, RealField& samples,
   return {};
 }
 
+/// hologram filtered by the run's sideband: on the camera's grid, or with
+/// <Filter crop> on the small one around the disk.
+PreparedHologram filtered(const RunContext& context,
+                          const PreparedHologram& hologram) {
+  const RunInputs& inputs = context.inputs;
+  if (inputs.cropped == 0) {
+    return numerics::applySideband(hologram, *inputs.sideband);
+  }
+  return numerics::cropSideband(hologram, *inputs.sideband, inputs.cropped,
+                                methodOf(context.experiment.method));
+}
+
 /// Finds the sideband filter on the prepared first hologram and applies it,
 /// saying where its disk sits, so that a user can fix it with fx and fy;
 /// why it cannot be found.
@@ -195,16 +207,30 @@ std::string findSideband(RunContext& context, PreparedHologram& hologram,
       hologram, sidebandRequest(context.experiment.filter), opticsOf(set));
   if (!result.problem.empty()) return "The sideband filter: " + result.problem;
   const Sideband& sideband = result.sideband;
+  const bool crop = context.experiment.filter.crop;
+  const int n = hologram.size();
+  if (crop) context.inputs.cropped = numerics::croppedEdge(sideband, n);
+  const std::string cropped =
+      crop ? ", reconstructed on " + std::to_string(context.inputs.cropped) +
+                 " x " + std::to_string(context.inputs.cropped) +
+                 " samples (the camera's pitch times " +
+                 shownNumber(static_cast<double>(n) / context.inputs.cropped,
+                             4) +
+                 ")"
+           : std::string();
   listener.onNote(
       "Sideband filter: centre fx = " + shownNumber(sideband.centre.fx, 4) +
       ", fy = " + shownNumber(sideband.centre.fy, 4) +
       " frequency samples, radius " + shownNumber(sideband.radius, 4) +
-      (sideband.center ? ", moved to the zero frequency" : "") + found);
-  for (const std::string& warning : sidebandWarnings(sideband, set.angle)) {
+      (sideband.center ? ", moved to the zero frequency" : "") + cropped +
+      found);
+  // Cropped, the reference wave's angle is not applied at all.
+  for (const std::string& warning :
+       sidebandWarnings(sideband, crop ? 0.0 : set.angle)) {
     listener.onWarning(warning);
   }
   context.inputs.sideband = sideband;
-  hologram = std::move(result.hologram);
+  hologram = crop ? filtered(context, hologram) : std::move(result.hologram);
   return {};
 }
 
@@ -227,9 +253,7 @@ std::string prepareEmptyFrames(RunContext& context) {
     if (inputs.darkSamples) subtract(picture.samples, inputs.darkSamples);
     PreparedHologram prepared;
     prepareSamples(context, picture.samples, prepared, nullptr);
-    if (inputs.sideband) {
-      prepared = numerics::applySideband(prepared, *inputs.sideband);
-    }
+    if (inputs.sideband) prepared = filtered(context, prepared);
     inputs.emptyFrames.push_back(std::move(prepared));
   }
   return {};
@@ -261,9 +285,12 @@ std::pair<std::size_t, std::size_t> countSets(
 void warnOfUndersampling(const RunContext& context,
                          const std::vector<std::size_t>& sets) {
   const Experiment& experiment = context.experiment;
-  const int n = context.inputs.n;
-  const auto limitOf = [n](const ParameterSet& set) {
-    return numerics::samplingDistance(n, set.ccdPixelDistance, set.wavelength);
+  const int n = context.inputs.gridEdge();
+  const RunInputs& inputs = context.inputs;
+  const auto limitOf = [n, &inputs](const ParameterSet& set) {
+    const ParameterSet grid = inputs.gridSet(set);
+    return numerics::samplingDistance(n, grid.ccdPixelDistance,
+                                      grid.wavelength);
   };
   const auto [count, first] =
       countSets(experiment, sets, [&](const ParameterSet& set) {
@@ -286,10 +313,12 @@ void warnOfUndersampling(const RunContext& context,
 void warnOfBandLimit(const RunContext& context,
                      const std::vector<std::size_t>& sets) {
   const Experiment& experiment = context.experiment;
-  const int n = context.inputs.n;
+  const int n = context.inputs.gridEdge();
   const double grid = static_cast<double>(n) * n;
-  const auto kept = [n](const ParameterSet& set) {
-    return numerics::angularSpectrumKeptFrequencies(n, opticsOf(set));
+  const RunInputs& inputs = context.inputs;
+  const auto kept = [n, &inputs](const ParameterSet& set) {
+    return numerics::angularSpectrumKeptFrequencies(
+        n, opticsOf(inputs.gridSet(set)));
   };
   const auto [count, first] =
       countSets(experiment, sets, [&](const ParameterSet& set) {
@@ -298,9 +327,9 @@ void warnOfBandLimit(const RunContext& context,
       });
   if (count == 0) return;
   const ParameterSet& set = experiment.parameterSets[first];
-  const int highest =
-      numerics::angularSpectrumHighestFrequency(n, opticsOf(set));
-  const double width = n * set.ccdPixelDistance;
+  const int highest = numerics::angularSpectrumHighestFrequency(
+      n, opticsOf(inputs.gridSet(set)));
+  const double width = inputs.n * set.ccdPixelDistance;
   const std::string detail =
       highest > 0 ? "details finer than " +
                         shownNumber(width / (2.0 * highest), 3) + " are lost"
@@ -324,7 +353,7 @@ SidebandRequest sidebandRequest(const FilterOptions& filter) {
   request.order = filter.order;
   request.radius = filter.radius;
   request.edge = filter.edge;
-  request.center = filter.center;
+  request.center = filter.center || filter.crop;
   return request;
 }
 
@@ -517,11 +546,11 @@ std::string prepareFrame(RunContext& context, int k, PreparedFrame& frame) {
                               : "");
       if (!problem.empty()) return problem;
     } else {
-      frame.first = numerics::applySideband(frame.first, *inputs.sideband);
+      frame.first = filtered(context, frame.first);
     }
     if (frame.second) {
-      frame.second = std::make_shared<PreparedHologram>(
-          numerics::applySideband(*frame.second, *inputs.sideband));
+      frame.second =
+          std::make_shared<PreparedHologram>(filtered(context, *frame.second));
     }
   }
   if (inputs.hologram2 && !inputs.hologram2->isSeries()) {
@@ -539,14 +568,14 @@ std::string prepareFrame(RunContext& context, int k, PreparedFrame& frame) {
 
 ComplexField emptyField(const RunContext& context, const ParameterSet& set) {
   const RunInputs& inputs = context.inputs;
-  const int n = inputs.n;
+  const int n = inputs.gridEdge();
   ComplexField mean(n);
   ComplexField one(n);
   numerics::ReconstructionOutputs outputs;
   outputs.field = one.rows();
   for (const PreparedHologram& empty : inputs.emptyFrames) {
     numerics::reconstruct(methodOf(context.experiment.method), empty,
-                          opticsOf(set), outputs);
+                          opticsOf(inputs.gridSet(set)), outputs);
     for (int r = 0; r < n; ++r) {
       for (int c = 0; c < n; ++c) {
         mean[r][c].re += one[r][c].re;

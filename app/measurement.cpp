@@ -62,8 +62,9 @@ class SetFiles {
       : context_(context), listener_(listener), index_(index), base_(base) {
     const Experiment& experiment = context.experiment;
     const ParameterSet& set = context.setOf(index);
-    const int n = context.inputs.n;
-    pitch_ = std::abs(outputPitch(experiment.method, set, n));
+    const ParameterSet grid = context.inputs.gridSet(set);
+    const int n = context.inputs.gridEdge();
+    pitch_ = std::abs(outputPitch(experiment.method, grid, n));
     record_.pitch = pitch_;
     record_.unit = lengthUnit(set.wavelength);
     record_.properties = {
@@ -74,7 +75,7 @@ class SetFiles {
         {"ccdPixelDistance", shortestText(set.ccdPixelDistance)},
         {"method", nameOf(experiment.method)},
         {"kind", nameOf(experiment.type)},
-        {"outputPitch", shortestText(outputPitch(experiment.method, set, n))}};
+        {"outputPitch", shortestText(outputPitch(experiment.method, grid, n))}};
     if (context.inputs.hologram.isSeries()) {
       record_.properties.push_back(
           {"frame",
@@ -259,7 +260,7 @@ bool writeMeasurements(const RunContext& context,
                        const std::string& base) {
   const Experiment& experiment = context.experiment;
   const DataOptions& data = experiment.data;
-  const int n = context.inputs.n;
+  const int n = context.inputs.gridEdge();
   SetFiles files(context, listener, index, base);
   RealField& scratch = fields.scratch;
   const bool dhi = experiment.type == ExperimentType::DHI;

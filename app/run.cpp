@@ -60,7 +60,9 @@ bool refinesAside(const RunContext& context, std::size_t threads) {
 std::vector<StepFields> allocateThreads(const RunContext& context,
                                         std::size_t sets) {
   const Experiment& experiment = context.experiment;
+  // Frames are read on the camera's grid, reconstructed on the run's.
   const int n = context.inputs.n;
+  const int edge = context.inputs.gridEdge();
   const int requested = context.options.threads;
   int wanted = requested > 0 ? requested : availableCores();
   if (static_cast<std::size_t>(wanted) > sets) {
@@ -68,12 +70,12 @@ std::vector<StepFields> allocateThreads(const RunContext& context,
   }
   // Each thread in flight holds a frame, and one more is read ahead.
   const std::size_t perThread = numerics::saturatingSum(
-      {stepBytes(experiment, n), frameBytes(experiment, n)});
+      {stepBytes(experiment, edge), frameBytes(experiment, n)});
   const int fit = std::max(
       1, stepsThatFit(hologramBytes(experiment, n), perThread, wanted));
   std::vector<StepFields> fields;
   for (int i = 0; i < fit; ++i) {
-    StepFields own = allocateStepFields(experiment, n);
+    StepFields own = allocateStepFields(experiment, edge);
     if (own.work.empty()) break;
     fields.push_back(std::move(own));
   }
@@ -88,7 +90,7 @@ std::vector<StepFields> allocateThreads(const RunContext& context,
   // A series refining each frame on several threads needs the arrays of
   // one more step for it, beside the workers'.
   if (refinesAside(context, fields.size())) {
-    StepFields aside = allocateStepFields(experiment, n);
+    StepFields aside = allocateStepFields(experiment, edge);
     if (aside.work.empty()) {
       context.listener.onError("Not enough memory for the work arrays");
       return {};
@@ -222,9 +224,10 @@ bool prepareFirstFrame(RunContext& context,
     context.listener.onError(problem);
     return false;
   }
-  // The regions are checked against the window once it is known.
+  // The regions are checked against the grid once it is known: cropped,
+  // once the filter is found.
   const Experiment& experiment = context.experiment;
-  const int n = context.inputs.n;
+  const int n = context.inputs.gridEdge();
   for (const auto& [region, element] :
        {std::pair{experiment.focus.region, "Focus"},
         std::pair{experiment.compensation.region, "Compensation"}}) {

@@ -38,6 +38,9 @@ struct RunInputs {
   std::optional<PictureSource> background;  ///< <Background value>
   std::optional<PictureSource> dark;        ///< <Background dark>
   int n = 0;
+  /// <Filter crop>: the edge M of the grid around the sideband that the
+  /// sets are reconstructed on; 0 without.
+  int cropped = 0;
   PictureExtent extent;
   /// The picture that set the window, for messages ("the hologram h.png").
   std::string windowFrom;
@@ -61,6 +64,20 @@ struct RunInputs {
     std::string bytes;
   };
   std::vector<Read> read;
+
+  /// The edge of the grid the sets are reconstructed on: n, or M cropped.
+  int gridEdge() const { return cropped > 0 ? cropped : n; }
+  /// set as that grid samples it: cropped, the pitch n / M times the
+  /// camera's over the same width, and no reference wave's angle, as the
+  /// carrier is gone.
+  ParameterSet gridSet(const ParameterSet& set) const {
+    if (cropped == 0) return set;
+    ParameterSet grid = set;
+    grid.ccdPixelDistance =
+        set.ccdPixelDistance * (static_cast<double>(n) / cropped);
+    grid.angle = 0.0;
+    return grid;
+  }
 };
 
 /// The field of the empty frame reconstructed with each set (the mean over

@@ -42,7 +42,7 @@ RunStacks::RunStacks(const RunContext& context,
 std::vector<std::string> RunStacks::open() {
   const Experiment& experiment = context_.experiment;
   const ParameterSet& first = experiment.parameterSets.front();
-  const int n = context_.inputs.n;
+  const int n = context_.inputs.gridEdge();
   StackRecord record;
   record.tiff.unit = lengthUnit(first.wavelength);
   // Fresnel's output pitch grows with z: one pitch for every page only when
@@ -51,7 +51,8 @@ std::vector<std::string> RunStacks::open() {
       experiment.valueCounts[2] > 1) {
     record.noCommonPitch = "the Fresnel method's output pitch changes with z";
   } else {
-    record.tiff.pitch = std::abs(outputPitch(experiment.method, first, n));
+    record.tiff.pitch = std::abs(
+        outputPitch(experiment.method, context_.inputs.gridSet(first), n));
   }
   record.spacing = uniformStep(experiment);
   record.tiff.properties = {

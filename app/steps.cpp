@@ -90,7 +90,8 @@ bool reconstructionStep(const RunContext& context,
   outputs.intensity = fields.work[0].rows();
   if (fields.field1) outputs.field = fields.field1.rows();
   const numerics::Method method = methodOf(experiment.method);
-  const numerics::Optics optics = opticsOf(context.setOf(index));
+  const numerics::Optics optics =
+      opticsOf(context.inputs.gridSet(context.setOf(index)));
   if (context.spectra != nullptr) {
     numerics::reconstructFromSpectrum(
         method, *context.spectra->get(frame.position, 0, frame.first, optics),
@@ -129,7 +130,8 @@ bool dhiStep(const RunContext& context, Vantor::IExperimentListener& listener,
     outputs.field2 = fields.field2.rows();
   }
   const numerics::Method method = methodOf(experiment.method);
-  const numerics::Optics optics = opticsOf(context.setOf(index));
+  const numerics::Optics optics =
+      opticsOf(context.inputs.gridSet(context.setOf(index)));
   if (context.spectra != nullptr) {
     numerics::reconstructDhiFromSpectra(
         method, *context.spectra->get(frame.position, 0, frame.first, optics),
@@ -305,7 +307,7 @@ StepResult runStep(const RunContext& context,
               : reconstructionStep(context, listener, fields, frame, index);
       if (experiment.focus.enabled) {
         result.figures = measureFocus(experiment.focus, fields.work[0].rows(),
-                                      context.inputs.n);
+                                      context.inputs.gridEdge());
       }
     } catch (...) {
       listener.onError(setName + numerics::describeCurrentFailure());
@@ -323,7 +325,7 @@ numerics::FocusFigures focusAt(const RunContext& context, StepFields& fields,
   numerics::ReconstructionOutputs outputs;
   outputs.intensity = fields.work[0].rows();
   numerics::reconstruct(methodOf(context.experiment.method), frame.first,
-                        opticsOf(set), outputs);
+                        opticsOf(context.inputs.gridSet(set)), outputs);
   return measureFocus(context.experiment.focus, fields.work[0].rows(),
-                      context.inputs.n);
+                      context.inputs.gridEdge());
 }

@@ -196,7 +196,108 @@ PreparedHologram transformBack(ComplexField spectrum, double amplitude,
   return filtered;
 }
 
+/// True when m has no prime factor but 2, 3, 5 and 7: a size FFTW
+/// transforms fast.
+bool smooth(int m) {
+  for (const int p : {2, 3, 5, 7}) {
+    while (m % p == 0) m /= p;
+  }
+  return m == 1;
+}
+
+/// The factors exp(2 pi i m delta / n) of the cropped frequencies m (signed,
+/// as bins 0 .. edge - 1 hold them): a shift of the samples by delta camera
+/// pixels.
+std::vector<Complex> shiftFactors(int edge, int n, double delta) {
+  std::vector<Complex> factors(index(edge));
+  for (int j = 0; j < edge; ++j) {
+    const double phase = 2.0 * kPi * signedFrequency(j, edge) * delta / n;
+    factors[index(j)] = {std::cos(phase), std::sin(phase)};
+  }
+  return factors;
+}
+
+/// The centring's constant along one axis, exp(2 pi i r (n - 1) / (2 n))
+/// for the whole frequency r the crop moves to the zero frequency: the
+/// phase of the sample at the camera's centre stays where it was.
+Complex centringConstant(int n, double r) {
+  const double phase = 2.0 * kPi * r * 0.5 * (n - 1) / n;
+  return {std::cos(phase), std::sin(phase)};
+}
+
+Complex product(Complex a, Complex b) {
+  return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
+}
+
 }  // namespace
+
+int croppedEdge(const Sideband& sideband, int n) {
+  const Frequency c = sideband.centre;
+  const double off = std::max(std::abs(c.fx - std::round(c.fx)),
+                              std::abs(c.fy - std::round(c.fy)));
+  const auto reach = static_cast<int>(std::ceil(sideband.radius + off));
+  for (int m = std::max(1, 2 * reach - 1); m < n; ++m) {
+    // Bins -m/2 .. m/2 - 1 for an even m, -(m-1)/2 .. (m-1)/2 for an odd.
+    if ((m % 2 == 0 && m / 2 < reach) || !smooth(m)) continue;
+    return m;
+  }
+  return n;
+}
+
+PreparedHologram cropSideband(const PreparedHologram& hologram,
+                              const Sideband& sideband, int m, Method method) {
+  ComplexField spectrum = spectrumOf(hologram);
+  maskSpectrum(spectrum, sideband);
+  const int n = spectrum.size();
+  const double scale = static_cast<double>(n) / m;
+  // Where cropped sample q sits: q n / m + delta camera pixels. For the
+  // angular spectrum and Convolution, which show sample q half a (coarse)
+  // sample on, delta puts that on the camera's half pixel: n = 256, m = 64
+  // gives delta = 0.5 - 2 = -1.5, and sample q shows 4 q - 1.5 + 2 =
+  // 4 q + 0.5. For Fresnel, delta puts the samples where its centred
+  // coordinates, (q - (m - 1) / 2) n / m, expect them.
+  const double cameraShift = n % 2 == 0 ? 0.5 : 1.0;
+  const double coarseShift = m % 2 == 0 ? 0.5 : 1.0;
+  const double delta = method == Method::fresnel
+                           ? 0.5 * (scale - 1.0)
+                           : cameraShift - coarseShift * scale;
+  const auto rx = static_cast<long long>(std::round(sideband.centre.fx));
+  const auto ry = static_cast<long long>(std::round(sideband.centre.fy));
+  const std::vector<Complex> shift = shiftFactors(m, n, delta);
+  ComplexField cropped(m);
+  for (int i = 0; i < m; ++i) {
+    const auto r = static_cast<int>(((ry + signedFrequency(i, m)) % n + n) % n);
+    for (int j = 0; j < m; ++j) {
+      const auto c =
+          static_cast<int>(((rx + signedFrequency(j, m)) % n + n) % n);
+      cropped[i][j] =
+          product(product(spectrum[r][c], shift[index(i)]), shift[index(j)]);
+    }
+  }
+  spectrum.release();
+  fft2d(cropped.rows(), m, false);
+  // The inverse transform scales by 1 / m^2 where the camera's scales by
+  // 1 / n^2: the samples hold the field times (n / m)^2. The angular
+  // spectrum and Convolution scale their result by 1 / pitch^2, which at
+  // the pitch n pitch / m takes that factor back; Fresnel's sum over the
+  // samples, scaled by 1 / m^2, does not, so it is taken here.
+  const double level =
+      method == Method::fresnel
+          ? (static_cast<double>(m) / n) * (static_cast<double>(m) / n)
+          : 1.0;
+  const Complex constant =
+      product(product(centringConstant(n, static_cast<double>(ry)),
+                      centringConstant(n, static_cast<double>(rx))),
+              {level, 0.0});
+  for (int i = 0; i < m; ++i) {
+    for (int j = 0; j < m; ++j)
+      cropped[i][j] = product(cropped[i][j], constant);
+  }
+  PreparedHologram result;
+  result.complex = std::move(cropped);
+  result.referenceAmplitude = hologram.referenceAmplitude;
+  return result;
+}
 
 SidebandResult filterSideband(const PreparedHologram& hologram,
                               const SidebandRequest& request,

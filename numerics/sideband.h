@@ -126,6 +126,38 @@ SidebandResult filterSideband(const PreparedHologram& hologram,
 PreparedHologram applySideband(const PreparedHologram& hologram,
                                const Sideband& sideband);
 
+/// The edge m of the grid a cropped sideband is reconstructed on
+/// (demodulation): the smallest size that holds every frequency of the disk
+/// around the whole frequency nearest its centre and that FFTW transforms fast,
+/// 2^a 3^b 5^c 7^d; at most n. Example: radius 20 about fx = 30.4 reaches 21
+/// bins from fx = 30 on either side, 43 frequencies: m = 45 (3^2 5).
+int croppedEdge(const Sideband& sideband, int n);
+
+/// The hologram filtered by sideband and reconstructed from the m x m grid
+/// of frequencies around the disk's centre instead of all n x n: the order
+/// moved to the zero frequency (the carrier gone, as with center, to the
+/// whole frequency nearest the centre: a centre between bins leaves a tilt
+/// of less than half a frequency sample across the field, which an empty
+/// frame's field or compensation removes) and sampled at n / m camera
+/// pixels, the pitch n pitch / m over the same width n pitch. Reconstructed
+/// with that pitch and the angle 0:
+///
+/// - AngularSpectrum and Convolution show their sample q at q n / m + s
+///   camera pixels (s = 1/2 for even n, 1 for odd n: the uncropped methods'
+///   alignment, half a camera pixel, not half a cropped sample). The
+///   angular spectrum's band limit is the same in absolute frequency, so its
+///   result is the uncropped (centred) one at those points: decimated where
+///   n / m is whole, else Fourier-interpolated. Convolution samples its
+///   impulse response at the coarser pitch and holds from z_c n / m on.
+/// - Fresnel gets the samples where its centred coordinates put them; its
+///   output pitch stays wavelength |z| / (n pitch), its picture covers m / n
+///   of the uncropped one, and it holds from z_c n / m on.
+///
+/// The scale is the uncropped one: a reconstruction of the cropped
+/// hologram gives the uncropped reconstruction's values.
+PreparedHologram cropSideband(const PreparedHologram& hologram,
+                              const Sideband& sideband, int m, Method method);
+
 /// Bytes filterSideband or applySideband hold at once besides their input:
 /// the complex result, which holds the spectrum while it is filtered.
 std::size_t sidebandBytes(int n);

@@ -669,6 +669,68 @@ TEST(Program, RecordedCellStandsOnAFlatBackground) {
   EXPECT_GT(highest, 3.5);
 }
 
+// Cropped to the sideband's disk, a run reconstructs on the small grid
+// what the centred run gives at the same points: the disk of radius 16
+// fits 32 x 32 samples, a quarter of the camera's per axis, so cropped
+// sample q is the centred run's sample 4 q, and the TIFFs record the
+// coarser pitch. Regions are in the cropped picture's pixels.
+TEST(Program, CroppedSidebandGivesTheCentredFieldOnTheSmallGrid) {
+  const ScratchDir dir;
+  writeNoise(dir, "object.png", 128);
+  ASSERT_EQ(runProgram(kHolosim,
+                       "--size 128 --distance 0.01 --phase-object object.png "
+                       "--surround holo.png",
+                       dir.dir)
+                .status,
+            0);
+  ExperimentText experiment;
+  experiment.method = "AngularSpectrum";
+  experiment.zDistance = R"(<Single value="0.01"/>)";
+  const auto run = [&](const std::string& name, const std::string& crop,
+                       const std::string& focus) {
+    experiment.extra = R"(<Filter type="Sideband" fx="0" fy="41" )"
+                       R"(radius="16" center="true" crop=")" +
+                       crop + R"("/><Data phase="true"/>)" + focus;
+    dir.write(name + ".xml",
+              replaced(experiment.xml(), "value=\"0.02\"", "value=\"0\""));
+    return holorecon(dir, "--output " + name + " " + name + ".xml");
+  };
+  const RunOutcome centred = run("centred", "false", "");
+  const RunOutcome cropped = run("cropped", "true", "");
+  ASSERT_EQ(centred.status, 0) << centred.err;
+  ASSERT_EQ(cropped.status, 0) << cropped.err;
+  EXPECT_NE(cropped.out.find(", moved to the zero frequency, reconstructed "
+                             "on 32 x 32 samples (the camera's pitch times "
+                             "4)\n"),
+            std::string::npos)
+      << cropped.out;
+  const std::vector<double> whole =
+      pages(dir.path("centred/result_00_phase.tif")).at(0);
+  const std::vector<double> coarse =
+      pages(dir.path("cropped/result_00_phase.tif")).at(0);
+  ASSERT_EQ(coarse.size(), 32u * 32u);
+  double worst = 0.0;
+  for (std::size_t r = 0; r < 32; ++r) {
+    for (std::size_t c = 0; c < 32; ++c) {
+      // The reader gives 255 times the float values.
+      const double difference =
+          (coarse[r * 32 + c] - whole[4 * r * 128 + 4 * c]) / 255.0;
+      worst = std::max(worst, std::abs(std::remainder(difference, 2 * M_PI)));
+    }
+  }
+  EXPECT_LT(worst, 1e-4);
+  EXPECT_NE(readFile(dir.path("cropped/result_00_phase.tif"))
+                .find("outputPitch=1.38e-05\n"),
+            std::string::npos);
+  const RunOutcome outside =
+      run("outside", "true", R"(<Focus region="0 0 33 8"/>)");
+  EXPECT_EQ(outside.status, 1);
+  EXPECT_NE(outside.err.find("the <Focus> region 0 0 33 8 reaches past the "
+                             "32 x 32 picture"),
+            std::string::npos)
+      << outside.err;
+}
+
 // What the optional elements add leaves every picture as it was: float
 // TIFFs beside them with their record, a warning for sets closer than the
 // method samples correctly, and the sideband filter's line.
