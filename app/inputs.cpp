@@ -65,7 +65,7 @@ std::optional<PictureSource> openSource(
   }
   if (!series) return PictureSource::single(role, path);
   return PictureSource::series(role, path, selection, experiment.preferredSize,
-                               experiment.clipType, problem);
+                               problem);
 }
 
 /// "the empty frame", "the dark frame", "the hologram": for messages.
@@ -477,7 +477,7 @@ bool openInputs(RunContext& context) {
   return true;
 }
 
-std::string prepareFrame(RunContext& context, int k, PreparedFrame& frame) {
+void loadFrame(RunContext& context, int k, LoadedFrame& frame) {
   const Experiment& experiment = context.experiment;
   RunInputs& inputs = context.inputs;
   frame.position = k;
@@ -511,39 +511,58 @@ std::string prepareFrame(RunContext& context, int k, PreparedFrame& frame) {
     if (!source.isSeries()) {
       inputs.read.push_back({source.role(), source.path(), picture.bytes});
     }
+    picture.bytes.clear();
     return true;
   };
-  LoadedPicture first;
-  if (!load(inputs.hologram, k, first)) return {};
-  long long neutralised = 0;
-  std::string problem =
-      prepareSamples(context, first.samples, frame.first, &neutralised);
-  if (!problem.empty()) return problem;
-  first.samples.release();
+  if (!load(inputs.hologram, k, frame.first)) return;
   if (inputs.hologram2 &&
       (inputs.hologram2->isSeries() || !inputs.fixedSecond)) {
-    LoadedPicture second;
-    if (!load(*inputs.hologram2, k, second)) return {};
+    frame.second.emplace();
+    if (!load(*inputs.hologram2, k, *frame.second)) frame.first = {};
+  }
+}
+
+std::string finishFrame(RunContext& context, LoadedFrame loaded,
+                        PreparedFrame& frame) {
+  const Experiment& experiment = context.experiment;
+  RunInputs& inputs = context.inputs;
+  frame.position = loaded.position;
+  if (!loaded.problem.empty()) {
+    frame.problem = std::move(loaded.problem);
+    return {};
+  }
+  const bool series = inputs.hologram.isSeries();
+  long long neutralised = 0;
+  std::string problem =
+      prepareSamples(context, loaded.first.samples, frame.first, &neutralised);
+  if (!problem.empty()) return problem;
+  loaded.first.samples.release();
+  if (loaded.second) {
     auto prepared = std::make_shared<PreparedHologram>();
-    problem = prepareSamples(context, second.samples, *prepared, nullptr);
+    problem =
+        prepareSamples(context, loaded.second->samples, *prepared, nullptr);
     if (!problem.empty()) return problem;
     frame.second = std::move(prepared);
   }
-  if (experiment.background.enabled &&
-      experiment.background.mode == BackgroundMode::Divide && !inputs.noted) {
-    context.listener.onNote("Background: divided by the empty frame; " +
-                            std::to_string(neutralised) +
-                            (neutralised == 1 ? " sample" : " samples") +
-                            " too dark to divide by taken as its mean");
+  // What the first frame finished says and sets once; later frames only
+  // read it, so that they may be finished side by side.
+  if (!inputs.noted) {
+    if (experiment.background.enabled &&
+        experiment.background.mode == BackgroundMode::Divide) {
+      context.listener.onNote("Background: divided by the empty frame; " +
+                              std::to_string(neutralised) +
+                              (neutralised == 1 ? " sample" : " samples") +
+                              " too dark to divide by taken as its mean");
+    }
+    inputs.noted = true;
   }
-  inputs.noted = true;
   if (experiment.filter.enabled) {
     if (!inputs.sideband) {
-      problem =
-          findSideband(context, frame.first,
-                       series ? " (found on " + inputs.hologram.frameName(k) +
-                                    ", used for every frame)"
-                              : "");
+      problem = findSideband(
+          context, frame.first,
+          series ? " (found on " + inputs.hologram.frameName(loaded.position) +
+                       ", used for every frame)"
+                 : "");
       if (!problem.empty()) return problem;
     } else {
       frame.first = filtered(context, frame.first);
@@ -564,6 +583,12 @@ std::string prepareFrame(RunContext& context, int k, PreparedFrame& frame) {
     if (!problem.empty()) return problem;
   }
   return {};
+}
+
+std::string prepareFrame(RunContext& context, int k, PreparedFrame& frame) {
+  LoadedFrame loaded;
+  loadFrame(context, k, loaded);
+  return finishFrame(context, std::move(loaded), frame);
 }
 
 ComplexField emptyField(const RunContext& context, const ParameterSet& set) {

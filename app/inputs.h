@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,27 @@
 /// reads the empty and dark frames (the mean of their frames). False,
 /// reported, when the run cannot go on.
 bool openInputs(RunContext& context);
+
+/// One frame's pictures as read, before they are prepared; or why they
+/// could not be read.
+struct LoadedFrame {
+  int position = 0;
+  LoadedPicture first;
+  std::optional<LoadedPicture> second;  ///< a second hologram to prepare
+  std::string problem;
+};
+
+/// Reads frame k of the holograms into frame, checked against the run's
+/// window (the first picture read sets it); a frame that cannot be read
+/// keeps the reason in frame.problem. The frames are read one at a time,
+/// in order.
+void loadFrame(RunContext& context, int k, LoadedFrame& frame);
+
+/// Prepares a frame read by loadFrame as prepareFrame does. Once the first
+/// frame of the run is finished, later frames only read what the run
+/// shares, and several may be finished at once on different threads.
+std::string finishFrame(RunContext& context, LoadedFrame loaded,
+                        PreparedFrame& frame);
 
 /// Reads frame k of the holograms (0 for single pictures) into frame:
 /// checked against the run's window (the first picture read sets it),

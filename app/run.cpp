@@ -68,9 +68,11 @@ std::vector<StepFields> allocateThreads(const RunContext& context,
   if (static_cast<std::size_t>(wanted) > sets) {
     wanted = static_cast<int>(std::max<std::size_t>(sets, 1));
   }
-  // Each thread in flight holds a frame, and one more is read ahead.
+  // Each thread in flight holds a frame, and one more is read ahead; in a
+  // series each thread may be preparing a frame too.
   const std::size_t perThread = numerics::saturatingSum(
-      {stepBytes(experiment, edge), frameBytes(experiment, n)});
+      {stepBytes(experiment, edge), frameBytes(experiment, n),
+       context.frames() > 1 ? preparingBytes(experiment, n) : 0});
   const int fit = std::max(
       1, stepsThatFit(hologramBytes(experiment, n), perThread, wanted));
   std::vector<StepFields> fields;

@@ -94,7 +94,7 @@ PictureSource PictureSource::single(const std::string& role,
 std::optional<PictureSource> PictureSource::series(
     const std::string& role, const std::string& path,
     const std::optional<FrameSelection>& selection, int preferredSize,
-    ClipType clipType, std::string& problem) {
+    std::string& problem) {
   PictureSource source;
   source.role_ = role;
   source.path_ = path;
@@ -136,11 +136,9 @@ std::optional<PictureSource> PictureSource::series(
       reader = PageReader();
       openFile = reader.open(file, why) ? file : std::string();
     }
-    PictureFrame frame;
-    if (!openFile.empty() &&
-        reader.read(page, preferredSize, clipType, frame, why)) {
-      listed.sha256 = frame.sha256;
-    } else {
+    if (openFile.empty() ||
+        !reader.fingerprint(page, preferredSize, listed.sha256, why)) {
+      listed.sha256.clear();
       listed.problem = firstLine(why.str());
     }
     source.listed_.push_back(std::move(listed));

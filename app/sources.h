@@ -51,7 +51,7 @@ class PictureSource {
   static std::optional<PictureSource> series(
       const std::string& role, const std::string& path,
       const std::optional<FrameSelection>& selection, int preferredSize,
-      ClipType clipType, std::string& problem);
+      std::string& problem);
 
   const std::string& role() const { return role_; }
   const std::string& path() const { return path_; }

@@ -47,15 +47,18 @@ struct StepOutcome {
   bool done = false;
 };
 
-/// The frames of a run as the steps need them: prepared in order, ahead of
-/// the steps on a thread of their own when threaded, held until every set
-/// of a frame has been reported, and at most `most` held at once.
+/// The frames of a run as the steps need them: read in order, ahead of the
+/// steps on a thread of their own when threaded, prepared by the first
+/// step that needs each (so that the threads prepare frames side by side:
+/// at 1024 x 1024 a frame's preparation costs more than a cropped set),
+/// held until every set of a frame has been reported, and at most `most`
+/// held at once.
 class FrameFeed {
  public:
   FrameFeed(RunContext& context, std::vector<int> positions,
             PreparedFrame first, std::size_t most, bool threaded)
       : context_(context), positions_(std::move(positions)), most_(most) {
-    frames_[first.position] =
+    frames_[first.position].prepared =
         std::make_shared<const PreparedFrame>(std::move(first));
     next_ = 1;
     if (threaded && positions_.size() > 1) {
@@ -64,15 +67,30 @@ class FrameFeed {
   }
   ~FrameFeed() { stop(); }
 
-  /// The frame at position, prepared here when no thread reads ahead;
-  /// waits for the reader otherwise.
+  /// The frame at position: read here when no thread reads ahead, waited
+  /// for otherwise; prepared here unless another step prepares it.
   std::shared_ptr<const PreparedFrame> frame(int position) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!reader_.joinable()) {
-      while (!frames_.count(position)) prepareNext(lock);
+      while (!frames_.count(position)) readNext(lock);
     }
     ready_.wait(lock, [&] { return frames_.count(position) > 0; });
-    return frames_[position];
+    Entry& entry = frames_[position];
+    if (!entry.prepared && entry.loaded) {
+      LoadedFrame loaded = std::move(*entry.loaded);
+      entry.loaded.reset();
+      lock.unlock();
+      PreparedFrame frame;
+      const std::string problem =
+          finishFrame(context_, std::move(loaded), frame);
+      if (!problem.empty()) frame.problem = problem;
+      lock.lock();
+      frames_[position].prepared =
+          std::make_shared<const PreparedFrame>(std::move(frame));
+      ready_.notify_all();
+    }
+    ready_.wait(lock, [&] { return frames_[position].prepared != nullptr; });
+    return frames_[position].prepared;
   }
 
   /// The sets of the frame at position are done: it may go.
@@ -93,16 +111,21 @@ class FrameFeed {
   }
 
  private:
-  /// Prepares the next frame in order; called with the lock held, which it
-  /// lets go while it works.
-  void prepareNext(std::unique_lock<std::mutex>& lock) {
+  /// A frame read, and once a step has prepared it, prepared.
+  struct Entry {
+    std::optional<LoadedFrame> loaded;
+    std::shared_ptr<const PreparedFrame> prepared;
+  };
+
+  /// Reads the next frame in order; called with the lock held, which it
+  /// lets go while it reads.
+  void readNext(std::unique_lock<std::mutex>& lock) {
     const int position = positions_[next_++];
     lock.unlock();
-    PreparedFrame frame;
-    const std::string problem = prepareFrame(context_, position, frame);
-    if (!problem.empty()) frame.problem = problem;
+    LoadedFrame frame;
+    loadFrame(context_, position, frame);
     lock.lock();
-    frames_[position] = std::make_shared<const PreparedFrame>(std::move(frame));
+    frames_[position].loaded = std::move(frame);
     ready_.notify_all();
   }
 
@@ -115,7 +138,7 @@ class FrameFeed {
       // Not even an interruption stops it short: a set taken before it
       // waits for its frame.
       if (stop.stop_requested()) break;
-      prepareNext(lock);
+      readNext(lock);
     }
   }
 
@@ -126,7 +149,7 @@ class FrameFeed {
   std::mutex mutex_;
   std::condition_variable ready_;
   std::condition_variable room_;
-  std::map<int, std::shared_ptr<const PreparedFrame>> frames_;
+  std::map<int, Entry> frames_;
   std::jthread reader_;
 };
 

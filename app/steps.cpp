@@ -245,13 +245,17 @@ std::size_t frameBytes(const Experiment& experiment, int n) {
       {one, experiment.type == ExperimentType::DHI ? one : 0});
 }
 
-std::size_t hologramBytes(const Experiment& experiment, int n) {
+std::size_t preparingBytes(const Experiment& experiment, int n) {
   // The picture's samples are held until they are prepared, and the
-  // filter holds the spectrum while it works; an empty frame's field is
-  // kept for every set.
-  const std::size_t preparing = numerics::saturatingSum(
+  // filter holds the spectrum while it works.
+  return numerics::saturatingSum(
       {RealField::bytesFor(n),
        experiment.filter.enabled ? numerics::sidebandBytes(n) : 0});
+}
+
+std::size_t hologramBytes(const Experiment& experiment, int n) {
+  // An empty frame's field is kept for every set.
+  const std::size_t preparing = preparingBytes(experiment, n);
   const bool field = experiment.background.enabled &&
                      experiment.background.mode == BackgroundMode::Field;
   const std::size_t emptyFields =

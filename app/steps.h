@@ -37,6 +37,9 @@ std::size_t hologramBytes(const Experiment& experiment, int n);
 /// numerics hold on its thread. Saturating.
 std::size_t stepBytes(const Experiment& experiment, int n);
 
+/// Bytes the preparation of one frame at edge n holds besides the frame.
+std::size_t preparingBytes(const Experiment& experiment, int n);
+
 /// Bytes a prepared frame takes at edge n.
 std::size_t frameBytes(const Experiment& experiment, int n);
 

@@ -135,6 +135,13 @@ class PageReader {
   bool read(int page, int preferredSize, ClipType clipType, PictureFrame& frame,
             std::ostream& stream, const FitsInMemory& fits = {}) const;
 
+  /// The fingerprint read() gives page, without sampling it: what a
+  /// series' list needs of every frame before the run. False, with the
+  /// failure written to stream, when the page cannot be decoded or gives
+  /// no window for preferredSize.
+  bool fingerprint(int page, int preferredSize, std::string& sha256,
+                   std::ostream& stream) const;
+
  private:
   /// Lists the directories when the file is a TIFF; why it cannot be read
   /// otherwise, empty when it can.

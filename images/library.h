@@ -112,6 +112,10 @@ bool canSample(FIBITMAP* picture);
 /// n 256, x0 384 gives columns 0 .. 255 (x = 384 .. 639).
 PictureExtent extentOf(int width, int height, int n, int x0, int y0);
 
+/// Why a width x height picture gives no window for preferredSize (see
+/// loadWindow), as the loaders say it; null when it gives one.
+const char* windowRefusal(int width, int height, int preferredSize);
+
 /// Samples the picture as a loading mode does: preferredSize 0 for the
 /// whole picture, which must be square, N > 0 for the N x N window centred
 /// vertically and placed by clipType. size is set to the edge before the

@@ -165,6 +165,13 @@ bool readSamples(FIBITMAP* picture, RealField& samples, int n, int x0, int y0,
   return true;
 }
 
+const char* windowRefusal(int width, int height, int preferredSize) {
+  if (preferredSize == 0 && width != height) return "The image must be square";
+  // A hologram one pixel wide or high holds no fringes to reconstruct.
+  if (width == 1 || height == 1) return "The image size couldn't be 1";
+  return nullptr;
+}
+
 bool loadWindow(FIBITMAP* picture, int preferredSize, ClipType clipType,
                 RealField& samples, int& size, std::ostream& stream,
                 const FitsInMemory& fits, PictureExtent* extent) {
@@ -173,7 +180,7 @@ bool loadWindow(FIBITMAP* picture, int preferredSize, ClipType clipType,
   int x0 = 0;
   int y0 = 0;
   if (preferredSize == 0) {
-    if (width != height) return fail(stream, "The image must be square");
+    if (width != height) return fail(stream, windowRefusal(width, height, 0));
     size = width;
   } else {
     size = preferredSize;
@@ -184,9 +191,8 @@ bool loadWindow(FIBITMAP* picture, int preferredSize, ClipType clipType,
     if (clipType == ClipType::Left) x0 = 0;
     if (clipType == ClipType::Right) x0 = width - size;
   }
-  // A hologram one pixel wide or high holds no fringes to reconstruct.
-  if (width == 1 || height == 1) {
-    return fail(stream, "The image size couldn't be 1");
+  if (const char* refusal = windowRefusal(width, height, preferredSize)) {
+    return fail(stream, refusal);
   }
   if (!readSamples(picture, samples, size, x0, y0, stream, fits)) return false;
   if (extent != nullptr) {

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "library.h"
 #include "memory.h"
@@ -53,7 +54,47 @@ struct PageView {
   std::size_t pointerBytes;
   std::array<unsigned char, 8> pointer;  // the page's offset as stored
   std::uint64_t position = 0;
+  // The decoders read a directory a few bytes at a time: two thousand
+  // reads of a page of 1024 x 1024. Small reads are served from a block
+  // of the file read once.
+  std::vector<unsigned char> cache = {};
+  std::uint64_t cacheAt = 0;
 };
+
+/// Bytes of the file read at once for small reads.
+constexpr std::size_t kCacheBytes = 64 * 1024;
+
+/// Reads count bytes at offset into buffer, from the view's cache when it
+/// holds them, through it when count is small; as readAt.
+ssize_t readCached(PageView& view, unsigned char* buffer, std::size_t count,
+                   std::uint64_t offset) {
+  const auto held = [&] {
+    return offset >= view.cacheAt &&
+           offset + count <= view.cacheAt + view.cache.size();
+  };
+  if (!held() && count < kCacheBytes / 4) {
+    view.cache.resize(kCacheBytes);
+    const ssize_t got = readAt(view.fd, view.cache.data(), kCacheBytes, offset);
+    if (got < 0) {
+      view.cache.clear();
+      return -1;
+    }
+    view.cache.resize(static_cast<std::size_t>(got));
+    view.cacheAt = offset;
+  }
+  if (!held()) {
+    // Past the end of the file, or a large read: straight from the file.
+    if (count >= kCacheBytes / 4) return readAt(view.fd, buffer, count, offset);
+    const std::uint64_t end = view.cacheAt + view.cache.size();
+    const std::size_t available =
+        std::min<std::uint64_t>(offset < end ? end - offset : 0, count);
+    if (available == 0) return 0;
+    std::memcpy(buffer, view.cache.data() + (offset - view.cacheAt), available);
+    return static_cast<ssize_t>(available);
+  }
+  std::memcpy(buffer, view.cache.data() + (offset - view.cacheAt), count);
+  return static_cast<ssize_t>(count);
+}
 
 PageView& viewOf(fi_handle handle) { return *static_cast<PageView*>(handle); }
 
@@ -63,7 +104,7 @@ unsigned readView(void* buffer, unsigned size, unsigned count,
   if (size == 0) return 0;
   const std::uint64_t want = std::uint64_t{size} * count;
   auto* bytes = static_cast<unsigned char*>(buffer);
-  const ssize_t got = readAt(view.fd, bytes, want, view.position);
+  const ssize_t got = readCached(view, bytes, want, view.position);
   if (got < 0) return 0;
   const std::uint64_t end = view.position + static_cast<std::uint64_t>(got);
   for (std::uint64_t at = std::max(view.position, view.pointerAt);
@@ -138,21 +179,20 @@ std::string pixelsSha256(FIBITMAP* picture) {
   const unsigned height = FreeImage_GetHeight(picture);
   const std::size_t lineBytes =
       (std::size_t{width} * FreeImage_GetBPP(picture) + 7) / 8;
-  std::string bytes = std::to_string(FreeImage_GetImageType(picture)) + " " +
-                      std::to_string(FreeImage_GetBPP(picture)) + " " +
-                      std::to_string(width) + " " + std::to_string(height) +
-                      "\n";
+  Sha256 digest;
+  digest.update(std::to_string(FreeImage_GetImageType(picture)) + " " +
+                std::to_string(FreeImage_GetBPP(picture)) + " " +
+                std::to_string(width) + " " + std::to_string(height) + "\n");
   if (const RGBQUAD* palette = FreeImage_GetPalette(picture)) {
-    bytes.append(reinterpret_cast<const char*>(palette),
-                 FreeImage_GetColorsUsed(picture) * sizeof(RGBQUAD));
+    digest.update({reinterpret_cast<const char*>(palette),
+                   FreeImage_GetColorsUsed(picture) * sizeof(RGBQUAD)});
   }
-  bytes.reserve(bytes.size() + lineBytes * height);
   for (unsigned y = 0; y < height; ++y) {
-    bytes.append(reinterpret_cast<const char*>(
-                     FreeImage_GetScanLine(picture, static_cast<int>(y))),
-                 lineBytes);
+    digest.update({reinterpret_cast<const char*>(
+                       FreeImage_GetScanLine(picture, static_cast<int>(y))),
+                   lineBytes});
   }
-  return sha256Hex(bytes);
+  return digest.hex();
 }
 
 bool refuse(std::ostream& stream, const std::string& detail) {
@@ -301,6 +341,24 @@ Picture PageReader::decode(int page, std::ostream& stream) const {
   };
   startLibraryMessages();
   return decodePicture(FIF_TIFF, claimed, load, stream);
+}
+
+bool PageReader::fingerprint(int page, int preferredSize, std::string& sha256,
+                             std::ostream& stream) const {
+  if (page < 0 || page >= pageCount()) {
+    return refuse(stream, "the file has no page " + std::to_string(page + 1));
+  }
+  const Picture picture = decode(page, stream);
+  if (!picture) return false;
+  if (const char* refusal =
+          windowRefusal(static_cast<int>(FreeImage_GetWidth(picture.get())),
+                        static_cast<int>(FreeImage_GetHeight(picture.get())),
+                        preferredSize)) {
+    stream << refusal << std::endl;
+    return false;
+  }
+  sha256 = pixelsSha256(picture.get());
+  return true;
 }
 
 bool PageReader::read(int page, int preferredSize, ClipType clipType,

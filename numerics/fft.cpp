@@ -52,6 +52,7 @@ class PlanCache {
   PlanCache& operator=(const PlanCache&) = delete;
   ~PlanCache() {
     for (const auto& entry : plans_) fftw_destroy_plan(entry.second);
+    for (const auto& entry : realPlans_) fftw_destroy_plan(entry.second);
   }
 
   // An out-of-place plan of one line of n samples from in to out.
@@ -70,10 +71,26 @@ class PlanCache {
     return plan;
   }
 
+  // An out-of-place forward plan of one real line of n samples from in to
+  // the n / 2 + 1 complex frequencies at out.
+  fftw_plan getReal(int n, double* in, Complex* out) {
+    const Key key{n, true, fftw_alignment_of(in), fftw_alignment_of(&out->re)};
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = realPlans_.find(key);
+    if (found != realPlans_.end()) return found->second;
+    const fftw_plan plan =
+        fftw_plan_dft_r2c_1d(n, in, asFftw(out), FFTW_ESTIMATE);
+    if (plan == nullptr)
+      throw std::runtime_error("FFTW cannot plan the transform");
+    realPlans_.emplace(key, plan);
+    return plan;
+  }
+
  private:
   using Key = std::tuple<int, bool, int, int>;
   std::mutex mutex_;
   std::map<Key, fftw_plan> plans_;
+  std::map<Key, fftw_plan> realPlans_;
 };
 
 PlanCache& plans() {
@@ -278,6 +295,56 @@ void fft2dThrough(Complex* const* field, int n, bool forward,
   if (n < 1) return;
   LinePass pass(n, forward);
   transformField(pass, field, false, source, sink, band);
+}
+
+ComplexField spectrumBlock(const double* const* field, int n, int firstRow,
+                           int firstColumn, int m) {
+  const auto wrapped = [n](long long f) {
+    return static_cast<int>(((f % n) + n) % n);
+  };
+  // The rows' transforms at the block's columns, column by column: a real
+  // row's frequency c above n / 2 is the conjugate of its n - c.
+  std::vector<double> line(index(n));
+  std::vector<Complex> half(index(n / 2 + 1));
+  std::vector<Complex> columns(index(m) * index(n));
+  const fftw_plan rowPlan = plans().getReal(n, line.data(), half.data());
+  for (int r = 0; r < n; ++r) {
+    std::memcpy(line.data(), field[r], index(n) * sizeof(double));
+    fftw_execute_dft_r2c(rowPlan, line.data(), asFftw(half.data()));
+    for (int j = 0; j < m; ++j) {
+      const int c = wrapped(static_cast<long long>(firstColumn) + j);
+      const Complex v =
+          c <= n / 2 ? half[index(c)]
+                     : Complex{half[index(n - c)].re, -half[index(n - c)].im};
+      columns[index(j) * index(n) + index(r)] = v;
+    }
+  }
+  // A non-finite sample spreads over its row's every frequency.
+  if (!allFinite(columns.data(), columns.size())) {
+    throw NonFiniteData(kForwardError);
+  }
+  std::vector<Complex> transformed(index(n));
+  const fftw_plan columnPlan =
+      plans().get(n, true, columns.data(), transformed.data());
+  ComplexField block(m);
+  for (int j = 0; j < m; ++j) {
+    Complex* column = columns.data() + index(j) * index(n);
+    // Every column starts n samples on: aligned as the first one is only
+    // when n is even; the plan is made for the alignment it meets.
+    const fftw_plan plan =
+        fftw_alignment_of(&column->re) == fftw_alignment_of(&columns[0].re)
+            ? columnPlan
+            : plans().get(n, true, column, transformed.data());
+    fftw_execute_dft(plan, asFftw(column), asFftw(transformed.data()));
+    if (!allFinite(transformed.data(), transformed.size())) {
+      throw NonFiniteData(kForwardError);
+    }
+    for (int i = 0; i < m; ++i) {
+      block[i][j] =
+          transformed[index(wrapped(static_cast<long long>(firstRow) + i))];
+    }
+  }
+  return block;
 }
 
 }  // namespace numerics

@@ -20,4 +20,13 @@ void fft2d(Complex* const* field, int n, bool forward);
 /// results are those of fft2d to the last bit.
 void fft2dMirrored(Complex* const* field, int n);
 
+/// The m x m block of the forward fft2d of a real n x n field whose bin
+/// (i, j) is frequency (firstRow + i, firstColumn + j), each mod n: from
+/// the rows' real transforms and the transforms of only the block's m
+/// columns, a quarter of the work or less when m is small. The values are
+/// those of fft2d up to rounding (the order of the passes differs). Throws
+/// NonFiniteData as fft2d does.
+ComplexField spectrumBlock(const double* const* field, int n, int firstRow,
+                           int firstColumn, int m);
+
 }  // namespace numerics

@@ -229,6 +229,47 @@ Complex product(Complex a, Complex b) {
   return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re};
 }
 
+/// The m x m block of hologram's spectrum from frequency (rowFirst,
+/// columnFirst) on (see spectrumBlock); a complex hologram's from its
+/// whole spectrum.
+ComplexField blockOf(const PreparedHologram& hologram, long long rowFirst,
+                     long long columnFirst, int m) {
+  const int n = hologram.size();
+  const auto wrapped = [n](long long f) {
+    return static_cast<int>(((f % n) + n) % n);
+  };
+  if (!hologram.complex) {
+    return spectrumBlock(hologram.real.rows(), n, wrapped(rowFirst),
+                         wrapped(columnFirst), m);
+  }
+  const ComplexField spectrum = spectrumOf(hologram);
+  ComplexField block(m);
+  for (int i = 0; i < m; ++i) {
+    for (int j = 0; j < m; ++j) {
+      block[i][j] = spectrum[wrapped(rowFirst + i)][wrapped(columnFirst + j)];
+    }
+  }
+  return block;
+}
+
+/// The filter applied to a block of the spectrum from frequency (rowFirst,
+/// columnFirst) on, as maskSpectrum applies it to the whole.
+void maskBlock(ComplexField& block, const Sideband& sideband, int n,
+               long long rowFirst, long long columnFirst) {
+  const int m = block.size();
+  for (int i = 0; i < m; ++i) {
+    const double dy = std::remainder(
+        static_cast<double>(rowFirst + i) - sideband.centre.fy, n);
+    for (int j = 0; j < m; ++j) {
+      const double dx = std::remainder(
+          static_cast<double>(columnFirst + j) - sideband.centre.fx, n);
+      const double w =
+          weight(std::sqrt(dx * dx + dy * dy), sideband.radius, sideband.edge);
+      block[i][j] = {block[i][j].re * w, block[i][j].im * w};
+    }
+  }
+}
+
 }  // namespace
 
 int croppedEdge(const Sideband& sideband, int n) {
@@ -246,9 +287,15 @@ int croppedEdge(const Sideband& sideband, int n) {
 
 PreparedHologram cropSideband(const PreparedHologram& hologram,
                               const Sideband& sideband, int m, Method method) {
-  ComplexField spectrum = spectrumOf(hologram);
-  maskSpectrum(spectrum, sideband);
-  const int n = spectrum.size();
+  const int n = hologram.size();
+  const auto rx = static_cast<long long>(std::round(sideband.centre.fx));
+  const auto ry = static_cast<long long>(std::round(sideband.centre.fy));
+  // The spectrum's m x m block around (rx, ry), from frequency r - m / 2 on
+  // along each axis: block index b holds the signed offset b - m / 2.
+  const long long rowFirst = ry - m / 2;
+  const long long columnFirst = rx - m / 2;
+  ComplexField block = blockOf(hologram, rowFirst, columnFirst, m);
+  maskBlock(block, sideband, n, rowFirst, columnFirst);
   const double scale = static_cast<double>(n) / m;
   // Where cropped sample q sits: q n / m + delta camera pixels. For the
   // angular spectrum and Convolution, which show sample q half a (coarse)
@@ -261,20 +308,17 @@ PreparedHologram cropSideband(const PreparedHologram& hologram,
   const double delta = method == Method::fresnel
                            ? 0.5 * (scale - 1.0)
                            : cameraShift - coarseShift * scale;
-  const auto rx = static_cast<long long>(std::round(sideband.centre.fx));
-  const auto ry = static_cast<long long>(std::round(sideband.centre.fy));
   const std::vector<Complex> shift = shiftFactors(m, n, delta);
   ComplexField cropped(m);
   for (int i = 0; i < m; ++i) {
-    const auto r = static_cast<int>(((ry + signedFrequency(i, m)) % n + n) % n);
+    const int r = signedFrequency(i, m) + m / 2;
     for (int j = 0; j < m; ++j) {
-      const auto c =
-          static_cast<int>(((rx + signedFrequency(j, m)) % n + n) % n);
+      const int c = signedFrequency(j, m) + m / 2;
       cropped[i][j] =
-          product(product(spectrum[r][c], shift[index(i)]), shift[index(j)]);
+          product(product(block[r][c], shift[index(i)]), shift[index(j)]);
     }
   }
-  spectrum.release();
+  block.release();
   fft2d(cropped.rows(), m, false);
   // The inverse transform scales by 1 / m^2 where the camera's scales by
   // 1 / n^2: the samples hold the field times (n / m)^2. The angular

@@ -108,11 +108,17 @@ Options (also as --option=VALUE):
   --experiment FILE    also write an experiment file for holorecon: a
                        Reconstruction (DHI with --deform) over five distances
                        from 0.75 to 1.25 times the distance, normalised
-                       output, the angle 0 with --inline. Its picture paths
-                       are relative to the directory of FILE: run holorecon
-                       from there.
-  --method Fresnel|Convolution
-                       the experiment file's method (default Convolution)
+                       output. With --inline: the angle 0, the zero order
+                       taken as the mean, the empty and dark frames
+                       dividing (flat field). Off axis with --background: a
+                       phase measurement, the sideband centred (angle 0),
+                       the phase relative to the empty frame's field,
+                       unwrapped, its tilt (and with --curvature its
+                       curvature) removed. Its picture paths are relative
+                       to the directory of FILE: run holorecon from there.
+  --method Fresnel|Convolution|AngularSpectrum
+                       the experiment file's method (default Convolution;
+                       AngularSpectrum with --inline or --background)
   --help               show this text
 
 Example:
@@ -137,7 +143,7 @@ struct Arguments {
   std::string dark;
   std::string picture;
   std::string experiment;
-  bool convolution = true;
+  std::string method;  ///< empty: chosen for the recording
   bool help = false;
 };
 
@@ -204,10 +210,11 @@ std::optional<std::string> applyOption(std::string_view name,
     simulation.background = simulation.background || name == "background";
     simulation.dark = simulation.dark || name == "dark";
   } else if (name == "method") {
-    if (value != "Fresnel" && value != "Convolution") {
-      return notA("Fresnel or Convolution");
+    if (value != "Fresnel" && value != "Convolution" &&
+        value != "AngularSpectrum") {
+      return notA("Fresnel, Convolution or AngularSpectrum");
     }
-    arguments.convolution = value == "Convolution";
+    arguments.method = value;
   }
   return std::nullopt;
 }
@@ -360,7 +367,10 @@ std::optional<std::string> check(const Arguments& arguments) {
       }
     }
   }
-  const std::string problem = recordingProblem(arguments.simulation.recording);
+  // In line there is no reference wave, so its angle cannot be too steep.
+  Recording checked = arguments.simulation.recording;
+  if (arguments.simulation.inLine) checked.angle = 0.0;
+  const std::string problem = recordingProblem(checked);
   if (!problem.empty()) return problem;
   if (!arguments.phaseObject.empty() && !arguments.object.empty()) {
     return std::string("--object and --phase-object exclude each other");
@@ -533,11 +543,25 @@ int run(const Arguments& arguments) {
 
   ExperimentDescription description;
   description.dhi = arguments.simulation.deformed;
-  description.convolution = arguments.convolution;
   description.recording = arguments.simulation.recording;
   if (simulation.inLine) description.recording.angle = 0.0;  // no reference
+  description.inLine = simulation.inLine;
+  // A realistic recording is taken close, where the angular spectrum alone
+  // is sampled correctly.
+  description.method = !arguments.method.empty() ? arguments.method
+                       : simulation.inLine || simulation.background
+                           ? "AngularSpectrum"
+                           : "Convolution";
   description.hologram =
       pathFromExperiment(arguments.picture, arguments.experiment);
+  if (simulation.background) {
+    description.background =
+        pathFromExperiment(arguments.background, arguments.experiment);
+  }
+  if (simulation.dark) {
+    description.dark = pathFromExperiment(arguments.dark, arguments.experiment);
+  }
+  description.curvature = simulation.lighting.curvature != 0.0;
   if (description.dhi) {
     description.hologram2 = pathFromExperiment(second, arguments.experiment);
   }

@@ -535,20 +535,38 @@ std::string experimentXml(const ExperimentDescription& description) {
   xml += "<Experiment type=\"";
   xml += description.dhi ? "DHI" : "Reconstruction";
   xml += "\" method=\"";
-  xml += description.convolution ? "Convolution" : "Fresnel";
+  xml += description.method;
   xml += "\">\n";
   xml += "  <Hologram value=\"" + escapeAttribute(description.hologram) + "\"";
   if (description.dhi) {
     xml += " value2=\"" + escapeAttribute(description.hologram2) + "\"";
   }
-  xml += " preferredSize=\"0\" clipType=\"Center\"/>\n";
+  xml += " preferredSize=\"0\" clipType=\"Center\"";
+  if (description.inLine) xml += " dc=\"Mean\"";
+  xml += "/>\n";
+  const bool measured = !description.inLine && !description.background.empty();
   appendValueList(xml, "Wavelength", recording.wavelength);
-  appendValueList(xml, "Angle", recording.angle);
+  // The centred sideband leaves no carrier for a reference wave to remove.
+  appendValueList(xml, "Angle", measured ? 0.0 : recording.angle);
   xml += "  <ZDistance><Range minVal=\"" + shortestText(sweep.min) +
          "\" maxVal=\"" + shortestText(sweep.max) + "\" step=\"" +
          shortestText(sweep.step) + "\"/></ZDistance>\n";
   appendValueList(xml, "CcdPixelDistance", recording.pitch);
   xml += "  <Output normalize=\"true\" brightness=\"1\"/>\n";
+  if (!description.background.empty()) {
+    if (measured) xml += "  <Filter type=\"Sideband\" center=\"true\"/>\n";
+    xml += "  <Background value=\"" + escapeAttribute(description.background) +
+           "\"";
+    if (description.inLine && !description.dark.empty()) {
+      xml += " dark=\"" + escapeAttribute(description.dark) + "\"";
+    }
+    xml += measured ? " mode=\"Field\"/>\n" : " mode=\"Divide\"/>\n";
+  }
+  if (measured) {
+    xml += "  <Data phase=\"true\" unwrap=\"true\"/>\n";
+    xml += std::string("  <Compensation tilt=\"true\" curvature=\"") +
+           (description.curvature ? "true" : "false") + "\"/>\n";
+  }
   xml += "</Experiment>\n";
   return xml;
 }

@@ -174,10 +174,20 @@ ZSweep zSweepAround(double z);
 /// What an experiment file for the simulated pictures says.
 struct ExperimentDescription {
   bool dhi = false;
-  bool convolution = true;
+  std::string method = "Convolution";
   std::string hologram;   ///< path as holorecon should read it
   std::string hologram2;  ///< DHI only
   Recording recording;
+  /// An in-line recording: its zero order is the mean (dc="Mean"), and an
+  /// empty frame flat-fields it (mode="Divide").
+  bool inLine = false;
+  /// The empty and dark frames' paths as holorecon should read them; empty
+  /// when not recorded. Off axis, an empty frame makes the file a phase
+  /// measurement: the sideband centred, the phase relative to the empty
+  /// frame's field, unwrapped and compensated.
+  std::string background;
+  std::string dark;
+  bool curvature = false;  ///< compensate a curvature too
 };
 
 /// The experiment file's text (XML).

@@ -388,6 +388,17 @@ TEST(Files, WrittenWholeOrReportedAndNothingOfOthersRemoved) {
             "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(sha256Hex(std::string(1000, 'a')),
             "41edece42d63e8d9bf515a9ba6932e1c20cbc9f5a5d134645adb5db1b9737ea3");
+  EXPECT_EQ(
+      sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+      "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  // Given in uneven pieces, across block edges, the digest is the same.
+  const std::string million(1000000, 'a');
+  Sha256 pieces;
+  for (std::size_t at = 0, size = 1; at < million.size(); at += size, ++size) {
+    pieces.update(std::string_view(million).substr(at, size));
+  }
+  EXPECT_EQ(pieces.hex(),
+            "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
   std::string bytes = "unchanged";
   EXPECT_EQ(readWholeFile(path, bytes, 100),
             "the file is larger than the memory available");

@@ -57,7 +57,8 @@ TEST(Holosim, RefusesBadArgumentsAndReportsUnusableFiles) {
        "--carrier-shift needs an off-axis recording"},
       {"--dark d.png a.png", 2, "--dark needs --offset or --gain"},
       {"--background a.png a.png", 2, "the empty frame and the picture are"},
-      {"--method fresnel a.png", 2, "is not Fresnel or Convolution"},
+      {"--method fresnel a.png", 2,
+       "is not Fresnel, Convolution or AngularSpectrum"},
       {"--diffuse=yes a.png", 2, "--diffuse takes no value"},
       {"--size 32 no/a.png", 1, "can't write the picture 'no/a.png'"},
       {"--size 32 --deform 1 --experiment no/e.xml a.png", 1,
@@ -77,6 +78,12 @@ TEST(Holosim, RefusesBadArgumentsAndReportsUnusableFiles) {
   const RunOutcome help = runProgram(kHolosim, "--help", dir.dir);
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: holosim [OPTIONS] PICTURE", 0), 0u);
+  // An in-line recording has no reference wave: the default angle, too
+  // steep for a coarse pitch, does not stop it.
+  EXPECT_EQ(
+      runProgram(kHolosim, "--size 32 --pitch 6.7e-6 --inline a.png", dir.dir)
+          .status,
+      0);
 }
 
 // The pictures hold exactly what the simulation records (the built-in bars
