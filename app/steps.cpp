@@ -78,6 +78,11 @@ const numerics::ComplexField* emptyFieldOf(const RunContext& context,
                                   [&] { return emptyField(context, set); });
 }
 
+/// The optics index is reconstructed with, on the run's grid.
+numerics::Optics gridOptics(const RunContext& context, std::size_t index) {
+  return opticsOf(context.inputs.gridSet(context.setOf(index)));
+}
+
 /// Reconstructs index into fields and writes its intensity picture, and
 /// the measurement data <Data> asks for; false when anything of it could
 /// not be written.
@@ -90,8 +95,7 @@ bool reconstructionStep(const RunContext& context,
   outputs.intensity = fields.work[0].rows();
   if (fields.field1) outputs.field = fields.field1.rows();
   const numerics::Method method = methodOf(experiment.method);
-  const numerics::Optics optics =
-      opticsOf(context.inputs.gridSet(context.setOf(index)));
+  const numerics::Optics optics = gridOptics(context, index);
   if (context.spectra != nullptr) {
     numerics::reconstructFromSpectrum(
         method, *context.spectra->get(frame.position, 0, frame.first, optics),
@@ -130,8 +134,7 @@ bool dhiStep(const RunContext& context, Vantor::IExperimentListener& listener,
     outputs.field2 = fields.field2.rows();
   }
   const numerics::Method method = methodOf(experiment.method);
-  const numerics::Optics optics =
-      opticsOf(context.inputs.gridSet(context.setOf(index)));
+  const numerics::Optics optics = gridOptics(context, index);
   if (context.spectra != nullptr) {
     numerics::reconstructDhiFromSpectra(
         method, *context.spectra->get(frame.position, 0, frame.first, optics),

@@ -110,6 +110,21 @@ struct ResultPicture {
   OutputOptions options;
 };
 
+/// holosim's bars recorded as simulation says, reconstructed by method at
+/// the recorded distance: the intensity, normalised.
+ResultPicture reconstructedBars(const SimulationOptions& simulation,
+                                Method method) {
+  const RealField object = barsPattern(kPictureEdge);
+  const RealField hologram = simulate(object.rows(), simulation).first;
+  const Recording& r = simulation.recording;
+  RealField intensity(kPictureEdge);
+  ReconstructionOutputs outputs;
+  outputs.intensity = intensity.rows();
+  reconstruct(method, prepareHologram(hologram.rows(), kPictureEdge),
+              {r.wavelength, r.angle, r.distance, r.pitch}, outputs);
+  return {std::move(intensity), OutputOptions{true, 1.0}};
+}
+
 ResultPicture reconstruction() {
   SimulationOptions simulation;
   simulation.recording.size = kPictureEdge;
@@ -118,16 +133,7 @@ ResultPicture reconstruction() {
   simulation.recording.distance = 0.03;
   simulation.diffuse = true;
   simulation.noise = 2.0;
-  const RealField object = barsPattern(kPictureEdge);
-  const RealField hologram = simulate(object.rows(), simulation).first;
-  const Recording& r = simulation.recording;
-  RealField intensity(kPictureEdge);
-  ReconstructionOutputs outputs;
-  outputs.intensity = intensity.rows();
-  reconstruct(Method::convolution,
-              prepareHologram(hologram.rows(), kPictureEdge),
-              {r.wavelength, r.angle, r.distance, r.pitch}, outputs);
-  return {std::move(intensity), OutputOptions{true, 1.0}};
+  return reconstructedBars(simulation, Method::convolution);
 }
 
 ResultPicture speckle() {
@@ -147,16 +153,7 @@ ResultPicture sweep() {
   SimulationOptions simulation;
   simulation.recording = {kPictureEdge, 6.328e-7, 6.8e-6, 0.2, 0.01};
   simulation.noise = 13.0;
-  const RealField object = barsPattern(kPictureEdge);
-  const RealField hologram = simulate(object.rows(), simulation).first;
-  const Recording& r = simulation.recording;
-  RealField intensity(kPictureEdge);
-  ReconstructionOutputs outputs;
-  outputs.intensity = intensity.rows();
-  reconstruct(Method::angularSpectrum,
-              prepareHologram(hologram.rows(), kPictureEdge),
-              {r.wavelength, r.angle, r.distance, r.pitch}, outputs);
-  return {std::move(intensity), OutputOptions{true, 1.0}};
+  return reconstructedBars(simulation, Method::angularSpectrum);
 }
 
 const ResultPicture& picture(Scene scene) {

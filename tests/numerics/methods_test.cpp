@@ -249,6 +249,23 @@ double relativeDistance(const ComplexField& got, const ComplexField& expected,
   return worst / largest;
 }
 
+/// The fields the centred and the cropped hologram give at z by method,
+/// each at its own pitch.
+std::pair<ComplexField, ComplexField> bothFields(
+    Method method, const CroppingCase& hologram,
+    const PreparedHologram& cropped, double z) {
+  const int n = hologram.prepared.size(), m = cropped.size();
+  std::pair<ComplexField, ComplexField> fields{ComplexField(n),
+                                               ComplexField(m)};
+  ReconstructionOutputs outputs;
+  outputs.field = fields.first.rows();
+  reconstruct(method, hologram.centred.hologram, {kWavelength, 0.0, z, kPitch},
+              outputs);
+  outputs.field = fields.second.rows();
+  reconstruct(method, cropped, {kWavelength, 0.0, z, kPitch * n / m}, outputs);
+  return fields;
+}
+
 // Cropped to the frequencies around the disk, the angular spectrum gives on
 // the coarse grid what it gives on the camera's with the order centred, at
 // the same points and on the same scale, for even and odd edges.
@@ -261,15 +278,8 @@ TEST(Sideband, CroppedAngularSpectrumIsTheUncroppedOneResampled) {
     const PreparedHologram cropped =
         numerics::cropSideband(hologram.prepared, hologram.centred.sideband, m,
                                Method::angularSpectrum);
-    const double z = 0.004;
-    ComplexField whole(n), coarse(m);
-    ReconstructionOutputs outputs;
-    outputs.field = whole.rows();
-    reconstruct(Method::angularSpectrum, hologram.centred.hologram,
-                {kWavelength, 0.0, z, kPitch}, outputs);
-    outputs.field = coarse.rows();
-    reconstruct(Method::angularSpectrum, cropped,
-                {kWavelength, 0.0, z, kPitch * n / m}, outputs);
+    const auto [whole, coarse] =
+        bothFields(Method::angularSpectrum, hologram, cropped, 0.004);
     EXPECT_LT(relativeDistance(coarse, resampled(whole, m), 0), 1e-9) << n;
   }
 }
@@ -283,15 +293,8 @@ TEST(Sideband, CroppedFresnelIsTheMiddleOfTheUncroppedOne) {
     const CroppingCase hologram = croppingCase(n);
     const PreparedHologram cropped = numerics::cropSideband(
         hologram.prepared, hologram.centred.sideband, m, Method::fresnel);
-    const double z = 2.0;
-    ComplexField whole(n), coarse(m);
-    ReconstructionOutputs outputs;
-    outputs.field = whole.rows();
-    reconstruct(Method::fresnel, hologram.centred.hologram,
-                {kWavelength, 0.0, z, kPitch}, outputs);
-    outputs.field = coarse.rows();
-    reconstruct(Method::fresnel, cropped, {kWavelength, 0.0, z, kPitch * n / m},
-                outputs);
+    const auto [whole, coarse] =
+        bothFields(Method::fresnel, hologram, cropped, 2.0);
     EXPECT_LT(relativeDistance(coarse, whole, n / 2 - m / 2), 1e-3) << n;
   }
 }
