@@ -5,6 +5,7 @@
 
 #include "arrays.h"
 #include "bindings.h"
+#include "compensation.h"
 #include "focus.h"
 #include "focus_search.h"
 #include "options.h"
@@ -31,6 +32,32 @@ py::array_t<double> unwrap(const py::array& phase) {
   }
   if (!problem.empty()) throw py::value_error(problem);
   return realArray(wrapped);
+}
+
+py::tuple compensate(const py::array& phase, bool tilt, bool curvature,
+                     const py::object& region) {
+  const int n = fieldEdge(phase, "the phase");
+  numerics::CompensationRequest request;
+  request.tilt = tilt;
+  request.curvature = curvature;
+  if (!region.is_none()) {
+    const PictureRegion r = compensationRegion(region, n);
+    request.region = numerics::PictureRectangle{r.x, r.y, r.width, r.height};
+  }
+  requireMemory(numerics::saturatingSum(
+      {RealField::bytesFor(n), numerics::compensationScratchBytes(n)}));
+  RealField samples = realSamples(phase, n, "the phase");
+  numerics::Compensation fit;
+  {
+    py::gil_scoped_release release;
+    fit = numerics::compensatePhase(samples.rows(), n, request, samples.rows());
+  }
+  if (!fit.problem.empty()) throw py::value_error(fit.problem);
+  const numerics::PhaseSurface& s = fit.surface;
+  return py::make_tuple(
+      realArray(samples),
+      py::dict("a"_a = s.a, "b"_a = s.b, "c"_a = s.c, "d"_a = s.d, "e"_a = s.e,
+               "f"_a = s.f, "kept"_a = fit.keptShare, "rounds"_a = fit.rounds));
 }
 
 /// The intensity the run measures focus on: |U|^2 formed as the
@@ -92,6 +119,34 @@ the run's reason for values spanning more than 2 pi (not a wrapped phase)
 or an edge above 46340.
 )";
 
+constexpr const char* kCompensateDoc =
+    R"(compensate(phase, tilt=True, curvature=False, region=None)
+
+The unwrapped phase minus its fitted background surface, as <Compensation>
+writes result_NN_phaseCompensated.tif: a + b x + c y (tilt), plus d x^2 +
+e x y + f y^2 (curvature: an objective's or a diverging reference's), in
+pixels about the picture's centre, x to the right and y downwards; the
+surface's constant included, so that the background lies at 0 rad.
+
+phase      a square 2-D array of unwrapped phases in radians (unwrap's
+           result); NaN samples never count and stay NaN. Row 0 the top
+           line.
+tilt       fit the plane
+curvature  fit the quadratic terms too
+region     None for the whole picture, or (x, y, width, height) in pixels,
+           origin top left: where the background is fitted. A region of
+           background alone keeps a large object out of the fit.
+
+A least-squares fit by QR, robust against the object: samples further
+than 2.5 sigma from the surface are left out of the next fit, for at most
+five fits. Returns (compensated, fit): a new float64 array, and a dict of
+the coefficients a to f (rad, rad per pixel, rad per square pixel), kept
+(the share of the region's samples the last fit used; below 0.5 the object
+probably holds the fit) and rounds. Runs without the GIL. Raises
+ValueError with the run's reason: neither tilt nor curvature, a region
+outside the picture, too few finite samples to fix the surface.
+)";
+
 constexpr const char* kFocusDoc = R"(focus_figures(amplitude, region=None)
 
 The four focus figures of <Focus>, as the run writes them to focus.csv,
@@ -120,6 +175,8 @@ Returns a dict from the figures' names to float. A dark region gives NaN.
 
 void bindAnalysis(py::module_& module) {
   module.def("unwrap", &unwrap, kUnwrapDoc, "phase"_a);
+  module.def("compensate", &compensate, kCompensateDoc, "phase"_a,
+             "tilt"_a = true, "curvature"_a = false, "region"_a = py::none());
   module.def("focus_figures", &focusFigures, kFocusDoc, "amplitude"_a,
              "region"_a = py::none());
 }

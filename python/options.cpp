@@ -82,12 +82,35 @@ FilterOptions sidebandOptions(const py::dict& attributes) {
   return filter;
 }
 
-PictureRegion focusRegion(const py::object& region, int n) {
+namespace {
+
+/// "x y width height" from the sequence's values.
+std::string regionText(const py::object& region) {
   std::string text;
   for (const py::handle value : region) {
     if (!text.empty()) text += ' ';
     text += attributeText(value);
   }
+  return text;
+}
+
+}  // namespace
+
+PictureRegion compensationRegion(const py::object& region, int n) {
+  CompensationOptions compensation;
+  const std::string problem = readCompensationElement(
+      experimentWith("Compensation", {{"region", regionText(region)}})
+          .child("Experiment"),
+      compensation);
+  if (!problem.empty()) throw py::value_error(problem);
+  const std::string outside =
+      regionOutside(*compensation.region, n, "Compensation");
+  if (!outside.empty()) throw py::value_error(outside);
+  return *compensation.region;
+}
+
+PictureRegion focusRegion(const py::object& region, int n) {
+  const std::string text = regionText(region);
   FocusOptions focus;
   const std::string problem = readFocusElement(
       experimentWith("Focus", {{"region", text}}).child("Experiment"), focus);

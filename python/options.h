@@ -34,4 +34,8 @@ FilterOptions sidebandOptions(const py::dict& attributes);
 /// pixels, origin top left) on an n x n picture; ValueError otherwise.
 PictureRegion focusRegion(const py::object& region, int n);
 
+/// The <Compensation region="x y width height"> of the sequence region on
+/// an n x n picture; ValueError otherwise.
+PictureRegion compensationRegion(const py::object& region, int n);
+
 }  // namespace holopy

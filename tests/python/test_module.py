@@ -60,7 +60,8 @@ def test_module_gives_the_runs_data_bit_for_bit(recorded, file, method, sideband
     region = (5, 10, 40, 30)
     attributes = " ".join(f'{k}="{str(v).lower()}"' for k, v in (sideband or {}).items())
     elements = ('<Data amplitude="true" phase="true" unwrap="true"/>'
-                f'<Focus region="{" ".join(map(str, region))}"/>' +
+                f'<Focus region="{" ".join(map(str, region))}"/>'
+                f'<Compensation curvature="true" region="{" ".join(map(str, region))}"/>' +
                 (f'<Filter type="Sideband" {attributes}/>' if sideband is not None else ""))
     run, done = console(recorded, f"run-{file}-{method}-{sideband is not None}",
                         experiment_xml(file, method, elements=elements))
@@ -77,6 +78,10 @@ def test_module_gives_the_runs_data_bit_for_bit(recorded, file, method, sideband
     np.testing.assert_array_equal(flt(np.sqrt(u.real**2 + u.imag**2)), tiff("amplitude"))
     np.testing.assert_array_equal(flt(phase), tiff("phase"))
     np.testing.assert_array_equal(flt(holorecon.unwrap(phase)), tiff("phaseUnwrapped"))
+    compensated, fit = holorecon.compensate(holorecon.unwrap(phase), curvature=True,
+                                            region=region)
+    np.testing.assert_array_equal(flt(compensated), tiff("phaseCompensated"))
+    assert 0 < fit["kept"] <= 1 and 1 <= fit["rounds"] <= 5
     csv = (run / "focus.csv").read_text().splitlines()
     expected = dict(zip(csv[0].split(",")[5:], map(float, csv[1].split(",")[5:])))
     # The run measures Fresnel's intensity before the physical grid's
@@ -244,6 +249,8 @@ good = {"z": Z, **OPTICS}
     (lambda: holorecon.unwrap(np.arange(16.0).reshape(4, 4)), ValueError, "2 pi"),
     (lambda: holorecon.unwrap(np.zeros((4, 4), complex)), ValueError, "float or integer dtype"),
     (lambda: holorecon.unwrap(huge), MemoryError, "Not enough memory"),
+    (lambda: holorecon.compensate(np.zeros((8, 8)), tilt=False), ValueError, "needs a tilt or a curvature"),
+    (lambda: holorecon.compensate(np.zeros((8, 8)), region=(6, 0, 3, 3)), ValueError, "<Compensation> region 6 0 3 3 reaches past"),
     (lambda: holorecon.focus_figures(np.ones((8, 8)), (4, 4, 8, 8)), ValueError, "reaches past the 8 x 8 picture"),
     (lambda: holorecon.focus_figures(np.ones((8, 8)), (0, 0, -1, 2)), ValueError, "width and height at least 3"),
     (lambda: holorecon.simulate(size=8), ValueError, "the size must be at least 16 pixels"),
