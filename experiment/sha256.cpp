@@ -3,6 +3,7 @@
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define HOLORECON_SHA_EXTENSIONS 1
 #endif
@@ -136,9 +137,18 @@ __attribute__((target("sha,sse4.1"))) void compressExtensions(
   _mm_storeu_si128(reinterpret_cast<__m128i*>(state.data() + 4), hgfe);
 }
 
+/// Whether the processor has the SHA extensions and SSE4.1, from cpuid:
+/// leaf 7's EBX bit 29 and leaf 1's ECX bit 19 (not every compiler's
+/// __builtin_cpu_supports knows "sha").
 bool hasExtensions() {
-  static const bool has =
-      __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+  static const bool has = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & (1u << 19)) == 0) {
+      return false;
+    }
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 &&
+           (b & (1u << 29)) != 0;
+  }();
   return has;
 }
 #endif
