@@ -105,9 +105,9 @@ class Experiment {
   /// series every set of every frame (index i is set i mod P of frame
   /// frameRecords[i / P], which it names). Returns why the file could not be
   /// written whole, empty on success.
-  std::string saveResults(const std::string& path, double fullTime,
-                          double averageTime,
-                          const std::vector<FrameRecord>& frameRecords = {}) const;
+  std::string saveResults(
+      const std::string& path, double fullTime, double averageTime,
+      const std::vector<FrameRecord>& frameRecords = {}) const;
 
   /// Writes the results file of one shard: its own sets only, under their
   /// indices in the whole sweep, with the shard and the identity of the

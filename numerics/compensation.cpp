@@ -297,7 +297,8 @@ class RobustFit {
     const float median = lowerMedian(count);
     for (float& d : distance_) d = std::abs(d - centre);  // NaN stays NaN
     return static_cast<float>(
-        std::max(kSigmas * kSigmaPerMedian * static_cast<double>(median), kSmallestBound));
+        std::max(kSigmas * kSigmaPerMedian * static_cast<double>(median),
+                 kSmallestBound));
   }
 
  private:
